@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+
+// Path checks on 8-bit paths in the local encoding (QFile::encodeName). Both
+// answer as the Windows directory search does: a path that ends in a separator
+// names nothing, a link is an entry of its own, a path the system can't take
+// (too long, a zero byte, a wildcard on Windows) names nothing.
+
+// True when the file system has an entry of exactly that name, file or folder
+// (a dangling link included).
+bool FileExists(const std::string &path);
+
+// True when the path, less one trailing "/", names an existing folder (or a
+// link to one).
+bool FolderExists(const std::string &path);

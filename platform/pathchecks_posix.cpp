@@ -1,0 +1,32 @@
+#include "platform/pathchecks.h"
+
+#include <sys/stat.h>
+
+// Answers as the Windows directory search does: it lists the entry itself
+// (a link, not what it points to), refuses a path that ends in a separator,
+// and a zero byte can't be part of a name.
+
+namespace {
+
+bool Searchable(const std::string &path)
+{
+    return !path.empty() && path.back() != '/' && path.find('\0') == std::string::npos;
+}
+
+} // namespace
+
+bool FileExists(const std::string &path)
+{
+    struct stat info;
+    return Searchable(path) && lstat(path.c_str(), &info) == 0;
+}
+
+bool FolderExists(const std::string &path)
+{
+    std::string folder = path;
+    if (!folder.empty() && folder.back() == '/')
+        folder.pop_back();
+    // A link to a folder counts as one, as a directory link does on Windows.
+    struct stat info;
+    return Searchable(folder) && stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}

@@ -1,0 +1,91 @@
+#include "platform/pathchecks.h"
+
+#include "tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+namespace {
+
+struct PathCase
+{
+    const char *what;
+    std::string (*path)(const TempDir &dir);
+    bool file;
+    bool folder;
+};
+
+std::ostream &operator<<(std::ostream &out, const PathCase &row)
+{
+    return out << row.what;
+}
+
+std::string LongPath(const TempDir &dir)
+{
+    // Longer than any system path limit, made of an existing folder.
+    std::string path = dir.path();
+    while (path.size() <= 5000)
+        path += "/.";
+    return path + "/d";
+}
+
+const PathCase kPathCases[] = {
+    {"folder", [](const TempDir &d) { return d / "d"; }, true, true},
+    {"folder with one trailing slash", [](const TempDir &d) { return d / "d/"; }, false, true},
+    {"folder with two trailing slashes", [](const TempDir &d) { return d / "d//"; }, false, false},
+    {"folder with trailing backslash", [](const TempDir &d) { return d / "d\\"; }, false, false},
+    {"file", [](const TempDir &d) { return d / "f.txt"; }, true, false},
+    {"file with trailing slash", [](const TempDir &d) { return d / "f.txt/"; }, false, false},
+    {"file below a folder", [](const TempDir &d) { return d / "d/inner.txt"; }, true, false},
+    {"missing entry", [](const TempDir &d) { return d / "missing"; }, false, false},
+    {"missing entry with trailing slash", [](const TempDir &d) { return d / "missing/"; }, false, false},
+    {"empty path", [](const TempDir &) { return std::string(); }, false, false},
+    {"single slash", [](const TempDir &) { return std::string("/"); }, false, false},
+    {"zero byte after a folder name",
+     [](const TempDir &d) { return d / "d" + std::string(1, '\0') + "x"; }, false, false},
+    {"path longer than the system limit", LongPath, false, false},
+    {"wildcard matching a folder", [](const TempDir &d) { return d / "*"; }, false, false},
+#ifndef _WIN32
+    // A link is an entry of its own; a link to a folder is a folder.
+    {"link to folder", [](const TempDir &d) { return d / "folderlink"; }, true, true},
+    {"link to folder with trailing slash", [](const TempDir &d) { return d / "folderlink/"; }, false, true},
+    {"link to file", [](const TempDir &d) { return d / "filelink"; }, true, false},
+    {"dangling link", [](const TempDir &d) { return d / "dangling"; }, true, false},
+#endif
+};
+
+class PathChecksTest : public testing::TestWithParam<PathCase>
+{
+protected:
+    void SetUp() override
+    {
+        std::filesystem::create_directory(dir / "d");
+        std::ofstream(dir / "f.txt") << "x";
+        std::ofstream(dir / "d/inner.txt") << "y";
+#ifndef _WIN32
+        ASSERT_EQ(symlink((dir / "d").c_str(), (dir / "folderlink").c_str()), 0);
+        ASSERT_EQ(symlink((dir / "f.txt").c_str(), (dir / "filelink").c_str()), 0);
+        ASSERT_EQ(symlink((dir / "nowhere").c_str(), (dir / "dangling").c_str()), 0);
+#endif
+    }
+
+    TempDir dir;
+};
+
+TEST_P(PathChecksTest, AnswersAsTheDirectorySearch)
+{
+    const PathCase &row = GetParam();
+    const std::string path = row.path(dir);
+    EXPECT_EQ(FileExists(path), row.file) << path.substr(0, 200);
+    EXPECT_EQ(FolderExists(path), row.folder) << path.substr(0, 200);
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, PathChecksTest, testing::ValuesIn(kPathCases));
+
+} // namespace
