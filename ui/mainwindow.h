@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QFileDialog>
+#include <QMainWindow>
+#include <QSystemTrayIcon>
+
+#include <functional>
+
+class MainWindowForm;
+class QThread;
+class ThreadObject;
+
+// The program's only window: the form, the folder choice, the progress line
+// and the three launches of a rename job on a worker thread.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // Answers the folder dialog; tests put their own in place of the real one.
+    using FolderChooser = std::function<QString(QWidget *parent, const QString &caption,
+                                                const QString &startDirectory,
+                                                QFileDialog::Options options)>;
+    void setFolderChooser(FolderChooser chooser);
+
+signals:
+    void pBtn_ReplaceExcelText_HasClicked();
+    void pBtn_ReplaceExcelText_2_HasClicked();
+    void pBtn_InsertText_HasClicked();
+
+public slots:
+    void ShowSoftWindow();
+    void SystemTrayActivated(QSystemTrayIcon::ActivationReason reason);
+
+private slots:
+    void on_pBtn_SourcePath_clicked();
+    void on_pBtn_ReplaceExcelText_clicked();
+    void on_ShowDisposingFile(QString filePath);
+    void on_Set_pBtn_Enable();
+    void on_Set_pBtn_Disable();
+    void on_pBtn_ReplaceExcelText_2_clicked();
+    void on_pBtn_InsertText_clicked();
+
+private:
+    using StartSignal = void (MainWindow::*)();
+    using PassSlot = void (ThreadObject::*)();
+
+    void finishPreviousJob();
+    bool checkFolder();
+    void startJob(StartSignal startSignal, PassSlot passSlot, bool clearLabel);
+
+    MainWindowForm *ui;
+    int screenWidth;
+    int screenHeight;
+    int windowHeight;
+    int windowWidth;
+    QThread *workThread;
+    ThreadObject *threadObject;
+    FolderChooser folderChooser;
+};
