@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// What a rename job works on. One process-wide set is written by a launch on
+// the main thread before its start signal; a pass copies it when it starts.
+struct JobParameters
+{
+    QString folderPath;
+    bool onlyFiles = false;
+    bool onlyExtension = false;
+    bool regExpMode = false;
+    QString findText, replacementText;
+    QStringList findList, replacementList;
+    QString insertText;
+    bool insertBefore = true;
+    QStringList reportPaths;
+};
+
+JobParameters &CurrentJobParameters();
+
+// The three report file names, in the order they are deleted.
+QStringList ReportFileNames();
+
+// The name of the one report a pass writes (the second of ReportFileNames()).
+QString RenameReportFileName();
+
+// Lines of a multi-line edit: cut at every line feed, empty parts kept, so an
+// empty text gives one empty line and a final line feed one more.
+QStringList SplitLines(const QString &text);
+
+// Sets params.reportPaths to the folder path followed directly by each report
+// name, and deletes each of those that exists as a file. Failures are ignored.
+void DeleteOldReportFiles(JobParameters &params);

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QString>
+
+// Pure pieces of the rename passes: how a name part changes and how the new
+// name and the target path are put together.
+
+// Whether a file name whose extension ends up empty keeps its dot. Windows
+// drops a trailing dot itself; elsewhere the dot would stay in the name.
+enum class TrailingDot { Keep, DropWhenNoExtension };
+TrailingDot PlatformTrailingDot();
+
+// Every non-overlapping match of `find` in `namePart` replaced, compared
+// case-sensitively: as plain text, or as a QRegExp (RegExp syntax, greedy)
+// whose \1.. in `replacement` stand for captured groups. An empty plain find
+// text matches before every character and at the end.
+QString ReplaceInName(const QString &namePart, const QString &find, const QString &replacement,
+                      bool regExpMode);
+
+QString InsertIntoName(const QString &namePart, const QString &insertText, bool before);
+
+// A file name split as QFileInfo does: base before the last dot, suffix after it.
+struct FileNameParts
+{
+    QString name;
+    QString base;
+    QString suffix;
+};
+FileNameParts SplitFileName(const QString &fileName);
+
+// The file name with a new extension after the base name.
+QString NameWithNewSuffix(const FileNameParts &parts, const QString &newSuffix, TrailingDot dot);
+
+// The file name with a new base name before the extension. A dot the old name
+// had before an empty extension stays.
+QString NameWithNewBase(const FileNameParts &parts, const QString &newBase, TrailingDot dot);
+
+// False when the changed name part holds a path separator ("/" or "\") or a
+// NUL, or the new name is empty, "." or "..": renaming to it would move the
+// entry elsewhere or can't name an entry at all.
+bool IsAcceptableNewName(const QString &newPart, const QString &newName);
+
+// Target folder prefix of a file: its absolute path in native separators, up
+// to and including the last native separator.
+QString FileTargetPrefix(const QString &absoluteFilePath);
+
+// Target folder prefix of a folder: the absolute path of the folder holding
+// it, in native separators, followed by "/".
+QString FolderTargetPrefix(const QString &absoluteParentPath);

@@ -1,0 +1,628 @@
+#include "enginetestsupport.h"
+
+#include "engine/jobparameters.h"
+#include "engine/namerules.h"
+#include "engine/renamepass.h"
+
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace enginetest;
+
+namespace {
+
+const bool dropsDot = PlatformTrailingDot() == TrailingDot::DropWhenNoExtension;
+
+// The summary without its elapsed seconds, which depend on the machine.
+QString WithoutSeconds(const QString &summary)
+{
+    QString text = summary;
+    return text.replace(QRegularExpression(QStringLiteral("耗时\\d+秒。$")), QStringLiteral("耗时"));
+}
+
+} // namespace
+
+class RenamePassTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void replaceRenamesFilesThenFoldersAndReports();
+    void replaceSingleFile_data();
+    void replaceSingleFile();
+    void onlyFilesAndOnlyExtensionLeaveFolders_data();
+    void onlyFilesAndOnlyExtensionLeaveFolders();
+    void insertSingleFile_data();
+    void insertSingleFile();
+    void insertIntoFolderNames();
+    void emptyInsertChangesNothing();
+    void existingTargetLeftAloneAndUncounted();
+    void danglingLinkAtTargetLeftAlone();
+    void targetAppearingAfterScanNotOverwritten();
+    void newNamesThatAreNoNamesRefused_data();
+    void newNamesThatAreNoNamesRefused();
+    void noRenameNoReport();
+    void reportNotCreatable();
+    void reportNeverOverwritesARenamedEntry();
+    void stopBetweenEntries();
+    void stopBeforeFirstEntry();
+
+    void multiPairChainsOnRenamedTree();
+    void multiPairReversedOrder();
+    void multiPairEmptyPairs_data();
+    void multiPairEmptyPairs();
+    void multiPairEmptyFindInserts();
+    void multiPairOnlyExtensionStillRenamesFolders();
+    void multiPairOnlyFiles();
+    void multiPairMismatchedListsChangeNothing();
+
+    void deleteOldReportFiles();
+    void deleteOldReportFilesWithoutFolder();
+
+private:
+    JobParameters Params() const
+    {
+        JobParameters params;
+        params.folderPath = root_ + QLatin1Char('/');
+        return params;
+    }
+    QString ReportPath() const { return root_ + QLatin1Char('/') + RenameReportFileName(); }
+    QString Native(const QString &relative) const
+    {
+        return QDir::toNativeSeparators(root_ + QLatin1Char('/') + relative);
+    }
+
+    QScopedPointer<QTemporaryDir> dir_;
+    QString root_;
+    ViewerRecorder viewer_;
+    RecordingSink sink_;
+};
+
+void RenamePassTest::initTestCase()
+{
+    viewer_.Install();
+}
+
+void RenamePassTest::init()
+{
+    dir_.reset(new QTemporaryDir);
+    QVERIFY(dir_->isValid());
+    root_ = dir_->path();
+    viewer_.Clear();
+    sink_ = RecordingSink();
+}
+
+void RenamePassTest::replaceRenamesFilesThenFoldersAndReports()
+{
+    QVERIFY(MakeFile(root_, "photo.jpg", "one"));
+    QVERIFY(MakeFile(root_, "photo.JPG", "two"));
+    QVERIFY(MakeFile(root_, "jpg_dir/inner.jpg", "three"));
+    QVERIFY(MakeFile(root_, "jpg_dir/jpg_sub/keep.txt"));
+    JobParameters params = Params();
+    params.findText = "jpg";
+    params.replacementText = "png";
+
+    const PassOutcome out = RunReplacePass(params, sink_);
+
+    QCOMPARE(Tree(root_), Sorted(QStringList({"photo.JPG", "photo.png", "png_dir/", "png_dir/inner.png",
+                                       "png_dir/png_sub/", "png_dir/png_sub/keep.txt",
+                                       RenameReportFileName()})));
+    QCOMPARE(ReadFile(root_ + "/photo.png"), QByteArray("one"));
+    QCOMPARE(ReadFile(root_ + "/png_dir/inner.png"), QByteArray("three"));
+    // Files in scan order, then folders deepest first; each old path as it
+    // stood when its rename was tried.
+    const QStringList expected{Native("photo.jpg"), Native("jpg_dir/inner.jpg"),
+                               Native("jpg_dir/jpg_sub"), Native("jpg_dir")};
+    QCOMPARE(sink_.progress, expected);
+    QCOMPARE(out.renameLog, expected);
+    QCOMPARE(sink_.summaries.size(), 1);
+    QCOMPARE(sink_.summaries.first(), out.summary);
+    QCOMPARE(WithoutSeconds(out.summary),
+             QStringLiteral("扫描文件4个,扫描文件夹2个,修改文件名2个,修改文件夹名2个,耗时"));
+    QCOMPARE(ReadFile(ReportPath()), expected.join(QLatin1Char('\n')).toLocal8Bit() + '\n');
+    QVERIFY(out.reportWritten);
+    QVERIFY(!out.stopped);
+    QCOMPARE(viewer_.Shown(), QStringList{QDir::toNativeSeparators(ReportPath())});
+}
+
+void RenamePassTest::replaceSingleFile_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("find");
+    QTest::addColumn<QString>("replacement");
+    QTest::addColumn<bool>("regExp");
+    QTest::addColumn<bool>("onlyExtension");
+    QTest::addColumn<QString>("expected"); // equal to name: left alone
+
+    QTest::newRow("caseSensitive") << "photo.JPG" << "jpg" << "png" << false << false << "photo.JPG";
+    QTest::newRow("backReference") << "a12b" << "(\\d+)" << "[\\1]" << true << false << "a[12]b";
+    QTest::newRow("emptyFind") << "ab" << "" << "x" << false << false << "xaxbx";
+    QTest::newRow("replacementEqualsMatch") << "abc" << "b" << "b" << false << false << "abc";
+    QTest::newRow("dotFileWholeName") << ".profile" << "pro" << "PRO" << false << false
+                                      << ".PROfile";
+    QTest::newRow("extension_multiDot") << "a.tar.gz" << "gz" << "zip" << false << true
+                                        << "a.tar.zip";
+    QTest::newRow("extension_baseUntouched") << "gz.gz" << "gz" << "bz" << false << true << "gz.bz";
+    QTest::newRow("extension_emptyPatternGivesOne") << "README" << "^$" << "txt" << true << true
+                                                    << "README.txt";
+    QTest::newRow("extension_noDotNeverMatchesText") << "README" << "R" << "X" << false << true
+                                                     << "README";
+    QTest::newRow("extension_emptied") << "a.txt" << "txt" << "" << false << true
+                                       << (dropsDot ? "a" : "a.");
+    QTest::newRow("extension_dotFile") << ".profile" << "profile" << "rc" << false << true << ".rc";
+}
+
+void RenamePassTest::replaceSingleFile()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, find);
+    QFETCH(QString, replacement);
+    QFETCH(bool, regExp);
+    QFETCH(bool, onlyExtension);
+    QFETCH(QString, expected);
+    QVERIFY(MakeFile(root_, name, "content"));
+    JobParameters params = Params();
+    params.findText = find;
+    params.replacementText = replacement;
+    params.regExpMode = regExp;
+    params.onlyExtension = onlyExtension;
+
+    const PassOutcome out = RunReplacePass(params, sink_);
+
+    const bool changes = expected != name;
+    QCOMPARE(out.filesChanged, changes ? 1 : 0);
+    QCOMPARE(sink_.progress.size(), changes ? 1 : 0);
+    QCOMPARE(ReadFile(root_ + "/" + expected), QByteArray("content"));
+    QStringList tree{expected};
+    if (changes)
+        tree << RenameReportFileName();
+    tree.sort();
+    QCOMPARE(Tree(root_), tree);
+    QCOMPARE(out.filesScanned, 1);
+}
+
+void RenamePassTest::onlyFilesAndOnlyExtensionLeaveFolders_data()
+{
+    QTest::addColumn<bool>("onlyFiles");
+    QTest::addColumn<bool>("onlyExtension");
+    QTest::addColumn<QString>("expectedFile");
+    QTest::newRow("onlyFiles") << true << false << "a_dir/b.b";
+    QTest::newRow("onlyExtension") << false << true << "a_dir/a.b";
+}
+
+void RenamePassTest::onlyFilesAndOnlyExtensionLeaveFolders()
+{
+    QFETCH(bool, onlyFiles);
+    QFETCH(bool, onlyExtension);
+    QFETCH(QString, expectedFile);
+    QVERIFY(MakeFile(root_, "a_dir/a.a"));
+    JobParameters params = Params();
+    params.findText = "a";
+    params.replacementText = "b";
+    params.onlyFiles = onlyFiles;
+    params.onlyExtension = onlyExtension;
+
+    const PassOutcome out = RunReplacePass(params, sink_);
+    QCOMPARE(Tree(root_), Sorted(QStringList({RenameReportFileName(), "a_dir/", expectedFile})));
+    QCOMPARE(out.foldersScanned, 0);
+    QCOMPARE(out.foldersChanged, 0);
+    QCOMPARE(WithoutSeconds(out.summary),
+             QStringLiteral("扫描文件1个,扫描文件夹0个,修改文件名1个,修改文件夹名0个,耗时"));
+}
+
+void RenamePassTest::insertSingleFile_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("before");
+    QTest::addColumn<bool>("onlyExtension");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("after") << "photo.jpg" << "_1" << false << false << "photo_1.jpg";
+    QTest::newRow("before") << "photo.jpg" << "_1" << true << false << "_1photo.jpg";
+    QTest::newRow("multiDot") << "a.tar.gz" << "_x" << false << false << "a.tar_x.gz";
+    QTest::newRow("noDot") << "README" << "_1" << false << false
+                           << (dropsDot ? "README_1" : "README_1.");
+    QTest::newRow("dotFileBefore") << ".profile" << "X" << true << false << "X.profile";
+    QTest::newRow("dotFileAfter") << ".profile" << "X" << false << false << "X.profile";
+    QTest::newRow("extension_after") << "a.txt" << "2" << false << true << "a.txt2";
+    QTest::newRow("extension_before") << "a.txt" << "b" << true << true << "a.btxt";
+    QTest::newRow("extension_noDot") << "README" << "X" << true << true << "README.X";
+    QTest::newRow("chinese") << QStringLiteral("照片.jpg") << QStringLiteral("_新") << false << false
+                             << QStringLiteral("照片_新.jpg");
+}
+
+void RenamePassTest::insertSingleFile()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, text);
+    QFETCH(bool, before);
+    QFETCH(bool, onlyExtension);
+    QFETCH(QString, expected);
+    QVERIFY(MakeFile(root_, name, "content"));
+    JobParameters params = Params();
+    params.insertText = text;
+    params.insertBefore = before;
+    params.onlyExtension = onlyExtension;
+
+    const PassOutcome out = RunInsertPass(params, sink_);
+
+    QCOMPARE(Tree(root_), Sorted(QStringList({expected, RenameReportFileName()})));
+    QCOMPARE(ReadFile(root_ + "/" + expected), QByteArray("content"));
+    QCOMPARE(out.renameLog, QStringList{Native(name)});
+    QCOMPARE(ReadFile(ReportPath()), (Native(name) + "\n").toLocal8Bit());
+}
+
+void RenamePassTest::insertIntoFolderNames()
+{
+    QVERIFY(MakeFile(root_, "album.2020/p.jpg"));
+    JobParameters params = Params();
+    params.insertText = "_old";
+    params.insertBefore = false;
+
+    const PassOutcome out = RunInsertPass(params, sink_);
+
+    QCOMPARE(Tree(root_), Sorted(QStringList({RenameReportFileName(), "album.2020_old/",
+                                       "album.2020_old/p_old.jpg"})));
+    QCOMPARE(sink_.progress, QStringList({Native("album.2020/p.jpg"), Native("album.2020")}));
+    QCOMPARE(WithoutSeconds(out.summary),
+             QStringLiteral("扫描文件1个,扫描文件夹1个,修改文件名1个,修改文件夹名1个,耗时"));
+}
+
+void RenamePassTest::emptyInsertChangesNothing()
+{
+    QVERIFY(MakeFile(root_, "d/a.txt"));
+    JobParameters params = Params();
+    const PassOutcome out = RunInsertPass(params, sink_);
+    QCOMPARE(Tree(root_), Sorted(QStringList({"d/", "d/a.txt"})));
+    QVERIFY(sink_.progress.isEmpty());
+    QCOMPARE(WithoutSeconds(out.summary),
+             QStringLiteral("扫描文件1个,扫描文件夹1个,修改文件名0个,修改文件夹名0个,耗时"));
+    QVERIFY(viewer_.Shown().isEmpty());
+}
+
+void RenamePassTest::existingTargetLeftAloneAndUncounted()
+{
+    QVERIFY(MakeFile(root_, "a.txt", "first"));
+    QVERIFY(MakeFile(root_, "a_1.txt", "second"));
+    JobParameters params = Params();
+    params.insertText = "_1";
+    params.insertBefore = false;
+
+    const PassOutcome out = RunInsertPass(params, sink_);
+
+    // a.txt -> a_1.txt is refused (taken); a_1.txt -> a_1_1.txt goes through.
+    QCOMPARE(Tree(root_), Sorted(QStringList({"a.txt", "a_1_1.txt", RenameReportFileName()})));
+    QCOMPARE(ReadFile(root_ + "/a.txt"), QByteArray("first"));
+    QCOMPARE(ReadFile(root_ + "/a_1_1.txt"), QByteArray("second"));
+    QCOMPARE(sink_.progress, QStringList({Native("a.txt"), Native("a_1.txt")}));
+    QCOMPARE(out.filesChanged, 1);
+    QCOMPARE(out.renameLog, QStringList{Native("a_1.txt")});
+}
+
+void RenamePassTest::danglingLinkAtTargetLeftAlone()
+{
+    QTemporaryDir outside;
+    QVERIFY(outside.isValid());
+    const QString far = outside.path() + "/far";
+    QVERIFY(MakeFile(root_, "a", "precious"));
+    QVERIFY(MakeLink(far, root_, "b"));
+    JobParameters params = Params();
+    params.findText = "a";
+    params.replacementText = "b";
+
+    const PassOutcome out = RunReplacePass(params, sink_);
+
+    QCOMPARE(out.filesChanged, 0);
+    QCOMPARE(Tree(root_), Sorted(QStringList({"a", "b@"})));
+    QCOMPARE(ReadFile(root_ + "/a"), QByteArray("precious"));
+    QCOMPARE(QFileInfo(root_ + "/b").symLinkTarget(), far);
+    QVERIFY(!QFileInfo::exists(far));
+}
+
+void RenamePassTest::targetAppearingAfterScanNotOverwritten()
+{
+    QVERIFY(MakeFile(root_, "a.txt", "mine"));
+    JobParameters params = Params();
+    params.findText = "a";
+    params.replacementText = "b";
+    // Between the scan and the rename someone else creates the target.
+    sink_.beforeRename = [](const QString &, const QString &target) {
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("theirs");
+    };
+
+    const PassOutcome out = RunReplacePass(params, sink_);
+
+    QCOMPARE(out.filesChanged, 0);
+    QCOMPARE(ReadFile(root_ + "/a.txt"), QByteArray("mine"));
+    QCOMPARE(ReadFile(root_ + "/b.txt"), QByteArray("theirs"));
+    QVERIFY(!QFileInfo::exists(ReportPath()));
+}
+
+void RenamePassTest::newNamesThatAreNoNamesRefused_data()
+{
+    QTest::addColumn<QString>("find");
+    QTest::addColumn<QString>("replacement");
+    QTest::addColumn<bool>("regExp");
+    QTest::newRow("intoSubfolder") << "a" << "sub/a" << false;
+    QTest::newRow("outOfTheFolder") << "a" << "../a" << false;
+    QTest::newRow("backslash") << "a" << "sub\\a" << false;
+    QTest::newRow("dotDot") << "^.*$" << ".." << true;
+    QTest::newRow("dot") << "^.*$" << "." << true;
+    QTest::newRow("empty") << "^.*$" << "" << true;
+}
+
+void RenamePassTest::newNamesThatAreNoNamesRefused()
+{
+    QFETCH(QString, find);
+    QFETCH(QString, replacement);
+    QFETCH(bool, regExp);
+    // The chosen folder is one below the temporary folder, so a rename out of
+    // it would show in the tree.
+    QVERIFY(MakeFile(root_, "chosen/a.txt", "content"));
+    QVERIFY(MakeFolder(root_, "chosen/sub"));
+    JobParameters params;
+    params.folderPath = root_ + "/chosen/";
+    params.findText = find;
+    params.replacementText = replacement;
+    params.regExpMode = regExp;
+    params.onlyFiles = true;
+
+    const PassOutcome out = RunReplacePass(params, sink_);
+
+    // Shown as tried, like any failed rename, but never handed to the system.
+    QCOMPARE(sink_.progress, QStringList{Native("chosen/a.txt")});
+    QVERIFY(sink_.targets.isEmpty());
+    QCOMPARE(out.filesChanged, 0);
+    QCOMPARE(Tree(root_), QStringList({"chosen/", "chosen/a.txt", "chosen/sub/"}));
+}
+
+void RenamePassTest::noRenameNoReport()
+{
+    QVERIFY(MakeFile(root_, "a.txt"));
+    JobParameters params = Params();
+    params.findText = "zzz";
+    params.replacementText = "y";
+
+    const PassOutcome out = RunReplacePass(params, sink_);
+
+    QVERIFY(sink_.progress.isEmpty());
+    QCOMPARE(sink_.summaries.size(), 1);
+    QVERIFY(!out.reportWritten);
+    QCOMPARE(Tree(root_), Sorted(QStringList{"a.txt"}));
+    QVERIFY(viewer_.Shown().isEmpty());
+}
+
+void RenamePassTest::reportNotCreatable()
+{
+    // Without a trailing "/" the report name is glued to the folder's name;
+    // with a long folder name that is too long a name: the report can't be
+    // created (even by root, unlike a read-only folder).
+    const QString longName(230, QLatin1Char('n'));
+    QVERIFY(MakeFile(root_, longName + "/a.txt"));
+    JobParameters params;
+    params.folderPath = root_ + "/" + longName;
+    params.findText = "a";
+    params.replacementText = "b";
+
+    const PassOutcome out = RunReplacePass(params, sink_);
+
+    QCOMPARE(out.filesChanged, 1);
+    QVERIFY(!out.reportWritten);
+    QCOMPARE(sink_.summaries.size(), 1);
+    QVERIFY(viewer_.Shown().isEmpty());
+    QCOMPARE(Tree(root_), Sorted(QStringList({longName + "/", longName + "/b.txt"})));
+}
+
+void RenamePassTest::reportNeverOverwritesARenamedEntry()
+{
+    QVERIFY(MakeFile(root_, "notes.txt", "user data"));
+    JobParameters params = Params();
+    params.findText = "notes.txt";
+    params.replacementText = RenameReportFileName();
+
+    const PassOutcome out = RunReplacePass(params, sink_);
+
+    QCOMPARE(out.filesChanged, 1);
+    QVERIFY(!out.reportWritten);
+    QCOMPARE(ReadFile(ReportPath()), QByteArray("user data"));
+    QVERIFY(viewer_.Shown().isEmpty());
+}
+
+void RenamePassTest::stopBetweenEntries()
+{
+    for (const char *file : {"f1", "f2", "f3", "f4", "d_f/f5"})
+        QVERIFY(MakeFile(root_, file));
+    JobParameters params = Params();
+    params.findText = "f";
+    params.replacementText = "g";
+    sink_.stopWhen = [](const RecordingSink &sink) { return sink.progress.size() >= 2; };
+
+    const PassOutcome out = RunReplacePass(params, sink_);
+
+    QVERIFY(out.stopped);
+    QCOMPARE(Tree(root_), Sorted(QStringList({RenameReportFileName(), "d_f/", "d_f/f5", "f3", "f4", "g1",
+                                       "g2"})));
+    QCOMPARE(out.renameLog, QStringList({Native("f1"), Native("f2")}));
+    QCOMPARE(out.filesScanned, 2);
+    // The report tells what changed; nothing is opened on the way out.
+    QVERIFY(out.reportWritten);
+    QCOMPARE(ReadFile(ReportPath()), (Native("f1") + "\n" + Native("f2") + "\n").toLocal8Bit());
+    QVERIFY(viewer_.Shown().isEmpty());
+    QCOMPARE(sink_.summaries.size(), 1);
+}
+
+void RenamePassTest::stopBeforeFirstEntry()
+{
+    QVERIFY(MakeFile(root_, "a/a"));
+    sink_.stopWhen = [](const RecordingSink &) { return true; };
+    for (int pass = 0; pass < 3; ++pass) {
+        JobParameters params = Params();
+        params.findText = params.insertText = "a";
+        params.findList = params.replacementList = QStringList{"a"};
+        params.replacementText = "b";
+        const PassOutcome out = pass == 0   ? RunReplacePass(params, sink_)
+                                : pass == 1 ? RunMultiPairPass(params, sink_)
+                                            : RunInsertPass(params, sink_);
+        QVERIFY(out.stopped);
+        QVERIFY(!out.reportWritten);
+    }
+    QVERIFY(sink_.progress.isEmpty());
+    QCOMPARE(sink_.summaries.size(), 3);
+    QCOMPARE(Tree(root_), Sorted(QStringList({"a/", "a/a"})));
+}
+
+void RenamePassTest::multiPairChainsOnRenamedTree()
+{
+    QVERIFY(MakeFile(root_, "a.txt", "content"));
+    JobParameters params = Params();
+    params.findList = QStringList{"a", "b"};
+    params.replacementList = QStringList{"b", "c"};
+
+    const PassOutcome out = RunMultiPairPass(params, sink_);
+
+    QCOMPARE(Tree(root_), Sorted(QStringList({"c.txt", RenameReportFileName()})));
+    QCOMPARE(ReadFile(root_ + "/c.txt"), QByteArray("content"));
+    QCOMPARE(out.renameLog, QStringList({Native("a.txt"), Native("b.txt")}));
+    QCOMPARE(ReadFile(ReportPath()), (Native("a.txt") + "\n" + Native("b.txt") + "\n").toLocal8Bit());
+    QCOMPARE(WithoutSeconds(out.summary), QStringLiteral("修改文件名2个,修改文件夹名0个,耗时"));
+    QCOMPARE(viewer_.Shown().size(), 1);
+}
+
+void RenamePassTest::multiPairReversedOrder()
+{
+    QVERIFY(MakeFile(root_, "a.txt"));
+    JobParameters params = Params();
+    params.findList = QStringList{"b", "a"};
+    params.replacementList = QStringList{"c", "b"};
+    const PassOutcome out = RunMultiPairPass(params, sink_);
+    QCOMPARE(Tree(root_), Sorted(QStringList({"b.txt", RenameReportFileName()})));
+    QCOMPARE(out.filesChanged, 1);
+}
+
+void RenamePassTest::multiPairEmptyPairs_data()
+{
+    QTest::addColumn<QString>("findEdit");
+    QTest::addColumn<QString>("replacementEdit");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("bothEmpty") << "" << "" << "a_dir/a.txt";
+    QTest::newRow("emptyLineOppositeEmptyLine") << "a\n\nz" << "b\n\ny" << "b_dir/b.txt";
+    QTest::newRow("finalLineFeedInBoth") << "a\n" << "b\n" << "b_dir/b.txt";
+}
+
+void RenamePassTest::multiPairEmptyPairs()
+{
+    QFETCH(QString, findEdit);
+    QFETCH(QString, replacementEdit);
+    QFETCH(QString, expected);
+    QVERIFY(MakeFile(root_, "a_dir/a.txt"));
+    JobParameters params = Params();
+    params.findList = SplitLines(findEdit);
+    params.replacementList = SplitLines(replacementEdit);
+
+    const PassOutcome out = RunMultiPairPass(params, sink_);
+
+    QCOMPARE(Tree(root_).filter(".txt").filter("/"), QStringList{expected});
+    const int renames = expected.startsWith("b") ? 2 : 0;
+    QCOMPARE(out.filesChanged + out.foldersChanged, renames);
+    QCOMPARE(sink_.progress.size(), renames);
+}
+
+void RenamePassTest::multiPairEmptyFindInserts()
+{
+    QVERIFY(MakeFile(root_, "ab"));
+    JobParameters params = Params();
+    params.findList = QStringList{""};
+    params.replacementList = QStringList{"x"};
+    RunMultiPairPass(params, sink_);
+    QCOMPARE(Tree(root_), Sorted(QStringList({RenameReportFileName(), "xaxbx"})));
+}
+
+void RenamePassTest::multiPairOnlyExtensionStillRenamesFolders()
+{
+    QVERIFY(MakeFile(root_, "a/a.a"));
+    JobParameters params = Params();
+    params.findList = QStringList{"a"};
+    params.replacementList = QStringList{"b"};
+    params.onlyExtension = true;
+
+    const PassOutcome out = RunMultiPairPass(params, sink_);
+
+    QCOMPARE(Tree(root_), Sorted(QStringList({RenameReportFileName(), "b/", "b/a.b"})));
+    QCOMPARE(out.renameLog, QStringList({Native("a/a.a"), Native("a")}));
+}
+
+void RenamePassTest::multiPairOnlyFiles()
+{
+    QVERIFY(MakeFile(root_, "a/a.a"));
+    JobParameters params = Params();
+    params.findList = QStringList{"a", "b"};
+    params.replacementList = QStringList{"b", "c"};
+    params.onlyFiles = true;
+
+    const PassOutcome out = RunMultiPairPass(params, sink_);
+
+    QCOMPARE(Tree(root_), Sorted(QStringList({RenameReportFileName(), "a/", "a/c.c"})));
+    QCOMPARE(WithoutSeconds(out.summary), QStringLiteral("修改文件名2个,修改文件夹名0个,耗时"));
+}
+
+void RenamePassTest::multiPairMismatchedListsChangeNothing()
+{
+    QVERIFY(MakeFile(root_, "a.txt"));
+    JobParameters params = Params();
+    params.findList = QStringList{"a", "t"};
+    params.replacementList = QStringList{"b"};
+    const PassOutcome out = RunMultiPairPass(params, sink_);
+    QCOMPARE(Tree(root_), Sorted(QStringList{"a.txt"}));
+    QCOMPARE(out.filesChanged, 0);
+    QCOMPARE(sink_.summaries.size(), 1);
+}
+
+void RenamePassTest::deleteOldReportFiles()
+{
+    const QStringList names = ReportFileNames();
+    QCOMPARE(names, QStringList({QStringLiteral("无法打开修改的文件目录(文件格式有误).txt"),
+                                 QStringLiteral("包含内容并成功修改的文件目录.txt"),
+                                 QStringLiteral("不包含内容无修改的文件目录.txt")}));
+    QVERIFY(MakeFile(root_, "inner/" + names.at(0)));
+    QVERIFY(MakeFile(root_, "inner/" + names.at(1)));
+    QVERIFY(MakeFolder(root_, "inner/" + names.at(2))); // a folder is no report of ours
+    QVERIFY(MakeFile(root_, "inner/other.txt"));
+    QVERIFY(MakeFile(root_, "inner" + names.at(0)));    // beside the folder
+
+    JobParameters params;
+    params.folderPath = root_ + "/inner/";
+    DeleteOldReportFiles(params);
+    QCOMPARE(params.reportPaths, QStringList({params.folderPath + names.at(0),
+                                              params.folderPath + names.at(1),
+                                              params.folderPath + names.at(2)}));
+    QCOMPARE(Tree(root_), Sorted(QStringList({"inner/", "inner/" + names.at(2) + "/", "inner/other.txt",
+                                       "inner" + names.at(0)})));
+
+    // A folder path typed without "/" names report files beside the folder.
+    params.folderPath = root_ + "/inner";
+    DeleteOldReportFiles(params);
+    QCOMPARE(params.reportPaths.first(), root_ + "/inner" + names.at(0));
+    QCOMPARE(Tree(root_), Sorted(QStringList({"inner/", "inner/" + names.at(2) + "/", "inner/other.txt"})));
+}
+
+void RenamePassTest::deleteOldReportFilesWithoutFolder()
+{
+    // With no folder the names would be relative to the current directory.
+    const QString saved = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(root_));
+    QVERIFY(MakeFile(root_, ReportFileNames().at(1)));
+    JobParameters params;
+    DeleteOldReportFiles(params);
+    QVERIFY(QDir::setCurrent(saved));
+    QCOMPARE(params.reportPaths, ReportFileNames());
+    QCOMPARE(Tree(root_), Sorted(QStringList{ReportFileNames().at(1)}));
+}
+
+QTEST_GUILESS_MAIN(RenamePassTest)
+#include "tst_renamepass.moc"
