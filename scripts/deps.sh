@@ -7,7 +7,7 @@ packages=(
   cmake g++ make pkg-config
   qtbase5-dev qtbase5-dev-tools
   libgtest-dev
-  xvfb xauth fonts-wqy-microhei
+  xvfb xauth x11-utils trayer fonts-wqy-microhei
 )
 
 missing=()
