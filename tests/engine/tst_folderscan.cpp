@@ -1,4 +1,4 @@
-#include "enginetestsupport.h"
+#include "tests/support/enginetestsupport.h"
 
 #include "engine/folderscan.h"
 #include "engine/threadobject.h"

@@ -1,4 +1,4 @@
-#include "enginetestsupport.h"
+#include "tests/support/enginetestsupport.h"
 
 #include "engine/jobparameters.h"
 #include "engine/namerules.h"
