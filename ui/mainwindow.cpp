@@ -133,27 +133,18 @@ void MainWindow::on_Set_pBtn_Disable()
 
 void MainWindow::on_pBtn_ReplaceExcelText_clicked()
 {
-    finishPreviousJob();
-    JobParameters &job = CurrentJobParameters();
-    job.onlyFiles = ui->cBox_JustShow_2->checkState() == Qt::Checked;
-    job.regExpMode = ui->cBox_RegExpMode->isChecked();
-    job.onlyExtension = ui->cBox_JustSuffix->isChecked();
+    JobParameters &job = beginLaunch(true);
     job.folderPath = ui->lEdt_SourcePath->text();
     job.findText = ui->lEdt_FindText->text();
     job.replacementText = ui->lEdt_ReplaceExcelText->text();
-    DeleteOldReportFiles(job);
-    if (!checkFolder())
+    if (!clearReportsAndCheckFolder(job))
         return;
     startJob(&MainWindow::pBtn_ReplaceExcelText_HasClicked, &ThreadObject::ReplaceExcelText, true);
 }
 
 void MainWindow::on_pBtn_ReplaceExcelText_2_clicked()
 {
-    finishPreviousJob();
-    JobParameters &job = CurrentJobParameters();
-    job.onlyFiles = ui->cBox_JustShow_2->checkState() == Qt::Checked;
-    job.regExpMode = ui->cBox_RegExpMode->isChecked();
-    job.onlyExtension = ui->cBox_JustSuffix->isChecked();
+    JobParameters &job = beginLaunch(true);
     job.folderPath = ui->lEdt_SourcePath->text();
     job.findText = ui->pTEdt_FindText->document()->toPlainText();
     job.replacementText = ui->pTEdt_ReplaceExcelText->document()->toPlainText();
@@ -163,18 +154,14 @@ void MainWindow::on_pBtn_ReplaceExcelText_2_clicked()
         QMessageBox::about(this, QStringLiteral("注意："), QStringLiteral("查找数和替换数不一致,请核对!"));
         return;
     }
-    DeleteOldReportFiles(job);
-    if (!checkFolder())
+    if (!clearReportsAndCheckFolder(job))
         return;
     startJob(&MainWindow::pBtn_ReplaceExcelText_2_HasClicked, &ThreadObject::ReplaceExcelText_2, false);
 }
 
 void MainWindow::on_pBtn_InsertText_clicked()
 {
-    finishPreviousJob();
-    JobParameters &job = CurrentJobParameters();
-    job.onlyFiles = ui->cBox_JustShow_2->checkState() == Qt::Checked;
-    job.onlyExtension = ui->cBox_JustSuffix->isChecked();
+    JobParameters &job = beginLaunch(false);
     job.insertBefore = ui->rBtn_InsertFront->isChecked();
     job.insertText = ui->lEdt_InsertText->text();
     if (!IsLegalFileName(job.insertText)) {
@@ -182,27 +169,35 @@ void MainWindow::on_pBtn_InsertText_clicked()
         return;
     }
     job.folderPath = ui->lEdt_SourcePath->text();
-    DeleteOldReportFiles(job);
-    if (!checkFolder())
+    if (!clearReportsAndCheckFolder(job))
         return;
     startJob(&MainWindow::pBtn_InsertText_HasClicked, &ThreadObject::InsertText, true);
 }
 
-// The pass re-enables the buttons before it has written its report, so a
-// quick second click could land while its slot still reads the job
-// parameters. Stop the previous worker thread and wait for that slot to
-// return before the launch reads or writes anything.
-void MainWindow::finishPreviousJob()
+// Every launch starts here. The pass re-enables the buttons before it has
+// written its report, so a quick second click could land while its slot
+// still runs: stop the previous worker thread and wait for that slot to
+// return before reading or writing anything. The insert job has no use for
+// the regular-expression box and leaves that parameter as it was.
+JobParameters &MainWindow::beginLaunch(bool readsRegExpMode)
 {
     if (workThread) {
         workThread->quit();
         workThread->wait();
     }
+    JobParameters &job = CurrentJobParameters();
+    job.onlyFiles = ui->cBox_JustShow_2->checkState() == Qt::Checked;
+    if (readsRegExpMode)
+        job.regExpMode = ui->cBox_RegExpMode->isChecked();
+    job.onlyExtension = ui->cBox_JustSuffix->isChecked();
+    return job;
 }
 
-bool MainWindow::checkFolder()
+// Old reports go first, even when the folder turns out to be missing.
+bool MainWindow::clearReportsAndCheckFolder(JobParameters &job)
 {
-    if (FolderExists(LocalPath(CurrentJobParameters().folderPath)))
+    DeleteOldReportFiles(job);
+    if (FolderExists(LocalPath(job.folderPath)))
         return true;
     ui->lb_ShowDisposingFile->setText(QStringLiteral("文件夹不存在,请选择正确路径!"));
     return false;
@@ -217,13 +212,9 @@ void MainWindow::startJob(StartSignal startSignal, PassSlot passSlot, bool clear
         ui->lb_ShowDisposingFile->setText(QString());
     on_Set_pBtn_Disable();
 
+    // beginLaunch has already stopped the previous thread: both can go.
     delete threadObject;
-    threadObject = nullptr;
-    if (workThread) {
-        workThread->quit();
-        workThread->wait();
-        delete workThread;
-    }
+    delete workThread;
 
     workThread = new QThread;
     threadObject = new ThreadObject;

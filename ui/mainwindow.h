@@ -8,6 +8,7 @@
 
 class MainWindowForm;
 class QThread;
+struct JobParameters;
 class ThreadObject;
 
 // The program's only window: the form, the folder choice, the progress line
@@ -48,8 +49,8 @@ private:
     using StartSignal = void (MainWindow::*)();
     using PassSlot = void (ThreadObject::*)();
 
-    void finishPreviousJob();
-    bool checkFolder();
+    JobParameters &beginLaunch(bool readsRegExpMode);
+    bool clearReportsAndCheckFolder(JobParameters &job);
     void startJob(StartSignal startSignal, PassSlot passSlot, bool clearLabel);
 
     MainWindowForm *ui;
