@@ -12,7 +12,9 @@
 
 namespace {
 
-// Walks the snapshot after its first entry (the idle-process placeholder).
+// Walks the snapshot, leaving out the idle-process placeholder (pid 0) that
+// heads it on Windows. Not simply the first entry: Wine lists no placeholder,
+// and its first entry is a real process, maybe a copy of this program.
 // `visit` returns true to stop the walk.
 template <typename Visit>
 bool WalkProcessList(Visit visit)
@@ -25,11 +27,9 @@ bool WalkProcessList(Visit visit)
     // The size differs between 32- and 64-bit builds; a wrong one makes
     // Process32First fail.
     entry.dwSize = sizeof(PROCESSENTRY32);
-    if (Process32First(snapshot, &entry)) {
-        while (Process32Next(snapshot, &entry)) {
-            if (visit(entry))
-                break;
-        }
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        if (entry.th32ProcessID != 0 && visit(entry))
+            break;
     }
     CloseHandle(snapshot);
     return true;

@@ -14,3 +14,7 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$build" -j"$(nproc)"
 cd "$build"
 ctest --output-on-failure -j"$(nproc)"
+
+# The Windows branch of the parts without Qt, cross-built and run under Wine.
+cd ..
+bash scripts/test-windows.sh

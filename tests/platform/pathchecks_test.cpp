@@ -35,6 +35,17 @@ std::string LongPath(const TempDir &dir)
     return path + "/d";
 }
 
+#ifdef _WIN32
+std::string Backslashed(std::string path)
+{
+    for (char &c : path) {
+        if (c == '/')
+            c = '\\';
+    }
+    return path;
+}
+#endif
+
 const PathCase kPathCases[] = {
     {"folder", [](const TempDir &d) { return d / "d"; }, true, true},
     {"folder with one trailing slash", [](const TempDir &d) { return d / "d/"; }, false, true},
@@ -51,7 +62,19 @@ const PathCase kPathCases[] = {
      [](const TempDir &d) { return d / "d" + std::string(1, '\0') + "x"; }, false, false},
     {"path longer than the system limit", LongPath, false, false},
     {"wildcard matching a folder", [](const TempDir &d) { return d / "*"; }, false, false},
-#ifndef _WIN32
+#ifdef _WIN32
+    {"folder, backslashes", [](const TempDir &d) { return Backslashed(d / "d"); }, true, true},
+    {"folder, backslashes and one trailing slash",
+     [](const TempDir &d) { return Backslashed(d / "d") + "/"; }, false, true},
+    {"file, backslashes", [](const TempDir &d) { return Backslashed(d / "d/inner.txt"); }, true, false},
+    {"file with trailing backslash", [](const TempDir &d) { return Backslashed(d / "f.txt\\"); },
+     false, false},
+    // The prefix holds the only '?' a name may have.
+    {"folder with the long-path prefix",
+     [](const TempDir &d) { return "\\\\?\\" + Backslashed(d / "d"); }, true, true},
+    {"wildcard after the long-path prefix",
+     [](const TempDir &d) { return "\\\\?\\" + Backslashed(d / "?"); }, false, false},
+#else
     // A link is an entry of its own; a link to a folder is a folder.
     {"link to folder", [](const TempDir &d) { return d / "folderlink"; }, true, true},
     {"link to folder with trailing slash", [](const TempDir &d) { return d / "folderlink/"; }, false, true},

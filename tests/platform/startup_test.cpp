@@ -73,7 +73,11 @@ TEST(StartupFieldsTest, FixedExecutableName)
 
 TEST(StartupFieldsTest, FieldsFromTheArgumentVector)
 {
-    const std::string folder = std::string("opt") + kSep + "qb" + kSep;
+#ifdef _WIN32
+    const std::string folder = "D:\\Tools\\";
+#else
+    const std::string folder = "/opt/qb/";
+#endif
     Init({folder + "Quillbarrow", "-autorun", "ignored"});
     EXPECT_EQ(Startup().programPath, folder + "Quillbarrow");
     EXPECT_EQ(Startup().firstArgument, "-autorun");
