@@ -12,9 +12,7 @@ export QT_QPA_PLATFORM=offscreen
 build=${BUILD_DIR:-build}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$build" -j"$(nproc)"
-cd "$build"
-ctest --output-on-failure -j"$(nproc)"
+(cd "$build" && ctest --output-on-failure -j"$(nproc)")
 
 # The Windows branch of the parts without Qt, cross-built and run under Wine.
-cd ..
 bash scripts/test-windows.sh
