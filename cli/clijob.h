@@ -1,0 +1,21 @@
+#pragma once
+
+#include "cli/commandline.h"
+
+#include <QString>
+
+enum CliExitCode { ExitAllRenamed = 0, ExitSomeFailed = 1, ExitRefused = 2 };
+
+// The folder as a job takes it: absolute, so that the journal and the report
+// name whole paths, and ending in "/" as the window's folder dialog leaves it,
+// so that the reports lie inside the folder. An empty argument stays empty
+// (and fails the folder check, as in the window).
+QString JobFolderPath(const QString &argument);
+
+// replace, pairs, insert: the window's checks in the window's order, then the
+// window's pass with a sink that prints, journals and counts. Returns the
+// exit code.
+int RunRenameCommand(const CliRequest &request);
+
+// undo JOURNAL. Returns the exit code.
+int RunUndoCommand(const CliRequest &request);

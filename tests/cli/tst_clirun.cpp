@@ -1,0 +1,726 @@
+// quillbarrow-cli as a user runs it: a child process on real trees in
+// temporary folders. Names are handled as raw bytes throughout, so that tabs,
+// line feeds and bytes that are not UTF-8 are compared exactly.
+
+#include <QElapsedTimer>
+#include <QMap>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <dirent.h>
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+const QString Program = QStringLiteral(QB_CLI_PROGRAM);
+const QString Report = QStringLiteral("包含内容并成功修改的文件目录.txt");
+const QStringList OldReports{QStringLiteral("无法打开修改的文件目录(文件格式有误).txt"), Report,
+                             QStringLiteral("不包含内容无修改的文件目录.txt")};
+
+using Tree = QMap<QByteArray, char>; // relative path -> 'd' folder, 'f' file
+
+struct Result
+{
+    int code = -1;
+    QByteArray out, err;
+};
+
+Result RunCli(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(Program, arguments);
+    Result result;
+    if (!process.waitForFinished(300000) || process.exitStatus() != QProcess::NormalExit)
+        return result;
+    result.code = process.exitCode();
+    result.out = process.readAllStandardOutput();
+    result.err = process.readAllStandardError();
+    return result;
+}
+
+// Entries ending in "/" are folders; parents must come first.
+bool Make(const QByteArray &root, const QList<QByteArray> &entries)
+{
+    for (const QByteArray &entry : entries) {
+        const QByteArray path = root + '/' + entry;
+        if (entry.endsWith('/')) {
+            if (::mkdir(path.constData(), 0777) != 0)
+                return false;
+        } else {
+            const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+            if (fd < 0 || ::write(fd, entry.constData(), entry.size()) != entry.size())
+                return false;
+            ::close(fd);
+        }
+    }
+    return true;
+}
+
+void Scan(const QByteArray &root, const QByteArray &relative, Tree &tree)
+{
+    DIR *dir = ::opendir((relative.isEmpty() ? root : root + '/' + relative).constData());
+    if (!dir)
+        return;
+    while (dirent *entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name == "." || name == "..")
+            continue;
+        const QByteArray path = relative.isEmpty() ? name : relative + '/' + name;
+        struct stat info;
+        if (::lstat((root + '/' + path).constData(), &info) != 0)
+            continue;
+        tree.insert(path, S_ISDIR(info.st_mode) ? 'd' : 'f');
+        if (S_ISDIR(info.st_mode))
+            Scan(root, path, tree);
+    }
+    ::closedir(dir);
+}
+
+// QDir can't remove names that are not valid in the locale's encoding.
+void RemoveTree(const QByteArray &path)
+{
+    if (DIR *dir = ::opendir(path.constData())) {
+        while (dirent *entry = ::readdir(dir)) {
+            const QByteArray name(entry->d_name);
+            if (name == "." || name == "..")
+                continue;
+            struct stat info;
+            const QByteArray child = path + '/' + name;
+            if (::lstat(child.constData(), &info) == 0 && S_ISDIR(info.st_mode))
+                RemoveTree(child);
+            else
+                ::unlink(child.constData());
+        }
+        ::closedir(dir);
+    }
+    ::rmdir(path.constData());
+}
+
+Tree Snapshot(const QByteArray &root)
+{
+    Tree tree;
+    Scan(root, QByteArray(), tree);
+    return tree;
+}
+
+Tree TreeOf(const QList<QByteArray> &entries)
+{
+    Tree tree;
+    for (const QByteArray &entry : entries)
+        tree.insert(entry.endsWith('/') ? entry.left(entry.size() - 1) : entry,
+                    entry.endsWith('/') ? 'd' : 'f');
+    return tree;
+}
+
+QList<QByteArray> Listing(const Tree &tree)
+{
+    QList<QByteArray> list;
+    for (auto it = tree.cbegin(); it != tree.cend(); ++it)
+        list << (it.value() == 'd' ? it.key() + '/' : it.key());
+    return list;
+}
+
+QByteArray ReadAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+bool WriteAll(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// Decodes the journal on its own terms (header, "OLD NEW" lines, %XX).
+QList<QPair<QByteArray, QByteArray>> JournalRecords(const QString &path, bool *cutOff = nullptr)
+{
+    QList<QByteArray> lines = ReadAll(path).split('\n');
+    if (cutOff)
+        *cutOff = !lines.last().isEmpty();
+    lines.removeLast();
+    QList<QPair<QByteArray, QByteArray>> records;
+    for (int i = 1; i < lines.size(); ++i) {
+        const QList<QByteArray> fields = lines.at(i).split(' ');
+        if (fields.size() == 2)
+            records << qMakePair(QByteArray::fromPercentEncoding(fields.at(0)),
+                                 QByteArray::fromPercentEncoding(fields.at(1)));
+    }
+    return records;
+}
+
+// Moves `from` and everything below it to `to`; false unless `from` is there
+// and `to` is free.
+bool Move(Tree &tree, const QByteArray &from, const QByteArray &to)
+{
+    if (!tree.contains(from) || tree.contains(to))
+        return false;
+    Tree moved;
+    moved.insert(to, tree.take(from));
+    // Everything below `from` sorts together, right after `from` + "/".
+    const QByteArray below = from + '/';
+    for (auto it = tree.lowerBound(below); it != tree.end() && it.key().startsWith(below);) {
+        moved.insert(to + it.key().mid(from.size()), it.value());
+        it = tree.erase(it);
+    }
+    for (auto it = moved.cbegin(); it != moved.cend(); ++it)
+        tree.insert(it.key(), it.value());
+    return true;
+}
+
+// Replays journal records (absolute paths) on a tree below `root`; an empty
+// result says which record could not have happened.
+QString Replay(Tree &tree, const QByteArray &root,
+               const QList<QPair<QByteArray, QByteArray>> &records)
+{
+    for (int i = 0; i < records.size(); ++i) {
+        const QByteArray from = records.at(i).first, to = records.at(i).second;
+        if (!from.startsWith(root + '/') || !to.startsWith(root + '/')
+            || !Move(tree, from.mid(root.size() + 1), to.mid(root.size() + 1)))
+            return QStringLiteral("record %1 did not happen: %2 -> %3")
+                .arg(i)
+                .arg(QString::fromUtf8(from), QString::fromUtf8(to));
+    }
+    return QString();
+}
+
+// The one rename that differs between `expected` and `actual`, as a pair of
+// relative paths with the same parent; empty when the trees are equal; a
+// null pair when they differ in any other way.
+QPair<QByteArray, QByteArray> SingleRename(const Tree &expected, const Tree &actual, bool *ok)
+{
+    *ok = true;
+    if (expected == actual)
+        return {};
+    QByteArray from, to;
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it)
+        if (!actual.contains(it.key()) && (from.isEmpty() || it.key().size() < from.size()))
+            from = it.key();
+    for (auto it = actual.cbegin(); it != actual.cend(); ++it)
+        if (!expected.contains(it.key()) && (to.isEmpty() || it.key().size() < to.size()))
+            to = it.key();
+    const auto parent = [](const QByteArray &path) { return path.left(path.lastIndexOf('/') + 1); };
+    Tree moved = expected;
+    *ok = !from.isEmpty() && !to.isEmpty() && parent(from) == parent(to) && Move(moved, from, to)
+        && moved == actual;
+    return qMakePair(from, to);
+}
+
+} // namespace
+
+class TestCliRun : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir temp_;
+    QByteArray root_; // the folder a test renames, fresh for each test function
+    int serial_ = 0;
+
+    QString Root() const { return QFile::decodeName(root_); }
+
+    void FreshRoot()
+    {
+        root_ = QFile::encodeName(temp_.path()) + "/tree" + QByteArray::number(++serial_);
+        QVERIFY(::mkdir(root_.constData(), 0777) == 0);
+    }
+
+    QStringList WithRoot(QStringList arguments) const
+    {
+        arguments.replaceInStrings(QStringLiteral("ROOT"), Root());
+        return arguments;
+    }
+
+    QByteArray ReportLines(const QList<QByteArray> &relative) const
+    {
+        QByteArray content;
+        for (const QByteArray &path : relative)
+            content += root_ + '/' + path + '\n';
+        return content;
+    }
+
+private slots:
+    void init() { FreshRoot(); }
+    void cleanup() { RemoveTree(root_); }
+
+    void subcommands_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QList<QByteArray>>("before");
+        QTest::addColumn<QList<QByteArray>>("after");
+        QTest::addColumn<QString>("summary");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QList<QByteArray>>("report"); // old paths; empty: no report
+
+        using L = QList<QByteArray>;
+        const QList<QByteArray> tree{"a.txt", "adir/", "adir/a.jpg", "keep.txt"};
+        QTest::newRow("replace")
+            << QStringList{"replace", "ROOT", "a", "b"} << tree
+            << L{"b.txt", "bdir/", "bdir/b.jpg", "keep.txt"}
+            << "扫描文件3个,扫描文件夹1个,修改文件名2个,修改文件夹名1个,耗时0秒。" << 0
+            << L{"a.txt", "adir/a.jpg", "adir"};
+        QTest::newRow("replace, files only")
+            << QStringList{"replace", "ROOT", "a", "b", "--files-only"} << tree
+            << L{"adir/", "adir/b.jpg", "b.txt", "keep.txt"}
+            << "扫描文件3个,扫描文件夹0个,修改文件名2个,修改文件夹名0个,耗时0秒。" << 0
+            << L{"a.txt", "adir/a.jpg"};
+        QTest::newRow("replace, regex with back-reference")
+            << QStringList{"replace", "--regex", "ROOT", "(\\d+)", "[\\1]"} << L{"a12b.txt", "x/"}
+            << L{"a[12]b.txt", "x/"}
+            << "扫描文件1个,扫描文件夹1个,修改文件名1个,修改文件夹名0个,耗时0秒。" << 0
+            << L{"a12b.txt"};
+        QTest::newRow("replace, extension only")
+            << QStringList{"replace", "ROOT", "gz", "zip", "--extension-only"}
+            << L{"a.tar.gz", "gz/", "gz/gz"} << L{"a.tar.zip", "gz/", "gz/gz"}
+            << "扫描文件2个,扫描文件夹0个,修改文件名1个,修改文件夹名0个,耗时0秒。" << 0
+            << L{"a.tar.gz"};
+        QTest::newRow("replace, a single dash is a text")
+            << QStringList{"replace", "ROOT", "-", "_"} << L{"a-b.txt"} << L{"a_b.txt"}
+            << "扫描文件1个,扫描文件夹0个,修改文件名1个,修改文件夹名0个,耗时0秒。" << 0
+            << L{"a-b.txt"};
+        QTest::newRow("replace, texts after --")
+            << QStringList{"replace", "ROOT", "--", "--x", "y"} << L{"a--x.txt"} << L{"ay.txt"}
+            << "扫描文件1个,扫描文件夹0个,修改文件名1个,修改文件夹名0个,耗时0秒。" << 0
+            << L{"a--x.txt"};
+        QTest::newRow("replace, target taken: exit 1, nothing replaced")
+            << QStringList{"replace", "ROOT", "a", "b"} << L{"a.txt", "b.txt", "ca.txt"}
+            << L{"b.txt", "a.txt", "cb.txt"}
+            << "扫描文件3个,扫描文件夹0个,修改文件名1个,修改文件夹名0个,耗时0秒。" << 1
+            << L{"ca.txt"};
+        QTest::newRow("replace, nothing matches")
+            << QStringList{"replace", "ROOT", "zzz", "b"} << tree << tree
+            << "扫描文件3个,扫描文件夹1个,修改文件名0个,修改文件夹名0个,耗时0秒。" << 0 << L{};
+        QTest::newRow("pairs inline, chained")
+            << QStringList{"pairs", "ROOT", "--pair", "a", "b", "--pair", "b", "c"}
+            << L{"a.txt", "adir/"} << L{"c.txt", "cdir/"}
+            << "修改文件名2个,修改文件夹名2个,耗时0秒。" << 0
+            << L{"a.txt", "adir", "b.txt", "bdir"};
+        QTest::newRow("pairs inline, opposite order")
+            << QStringList{"pairs", "ROOT", "--pair", "b", "c", "--pair", "a", "b", "--files-only"}
+            << L{"a.txt", "adir/"} << L{"adir/", "b.txt"}
+            << "修改文件名1个,修改文件夹名0个,耗时0秒。" << 0 << L{"a.txt"};
+        QTest::newRow("pairs from files, final line feeds")
+            << QStringList{"pairs", "ROOT", "FIND_FILE", "REPLACEMENT_FILE"}
+            << L{"a.txt", "adir/"} << L{"c.txt", "cdir/"}
+            << "修改文件名2个,修改文件夹名2个,耗时0秒。" << 0
+            << L{"a.txt", "adir", "b.txt", "bdir"};
+        QTest::newRow("pairs, regex, extension only (folders still whole)")
+            << QStringList{"pairs", "ROOT", "--pair", "^t.t$", "md", "--regex", "--extension-only"}
+            << L{"a.txt", "txt/"} << L{"a.md", "md/"}
+            << "修改文件名1个,修改文件夹名1个,耗时0秒。" << 0 << L{"a.txt", "txt"};
+        QTest::newRow("insert after")
+            << QStringList{"insert", "ROOT", "_1", "--after"} << L{"photo.jpg", "album.2020/"}
+            << L{"album.2020_1/", "photo_1.jpg"}
+            << "扫描文件1个,扫描文件夹1个,修改文件名1个,修改文件夹名1个,耗时0秒。" << 0
+            << L{"photo.jpg", "album.2020"};
+        QTest::newRow("insert before, extension only")
+            << QStringList{"insert", "ROOT", "b", "--before", "--extension-only"}
+            << L{"a.txt", "d/"} << L{"a.btxt", "d/"}
+            << "扫描文件1个,扫描文件夹0个,修改文件名1个,修改文件夹名0个,耗时0秒。" << 0
+            << L{"a.txt"};
+        QTest::newRow("insert, empty text")
+            << QStringList{"insert", "ROOT", "", "--before"} << tree << tree
+            << "扫描文件3个,扫描文件夹1个,修改文件名0个,修改文件夹名0个,耗时0秒。" << 0 << L{};
+    }
+
+    void subcommands()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QList<QByteArray>, before);
+        QFETCH(QList<QByteArray>, after);
+        QFETCH(QString, summary);
+        QFETCH(int, code);
+        QFETCH(QList<QByteArray>, report);
+
+        QVERIFY(Make(root_, before));
+        const QString findFile = temp_.path() + QStringLiteral("/find.txt");
+        const QString replacementFile = temp_.path() + QStringLiteral("/replacement.txt");
+        QVERIFY(WriteAll(findFile, "a\nb\n") && WriteAll(replacementFile, "b\nc\n"));
+        arguments.replaceInStrings(QStringLiteral("REPLACEMENT_FILE"), replacementFile);
+        arguments.replaceInStrings(QStringLiteral("FIND_FILE"), findFile);
+
+        const Result run = RunCli(WithRoot(arguments));
+        QCOMPARE(run.err, QByteArray()); // not a terminal: no progress either
+        QCOMPARE(run.out, summary.toUtf8() + '\n');
+        QCOMPARE(run.code, code);
+        Tree tree = Snapshot(root_);
+        const bool reported = tree.remove(Report.toUtf8()) == 1;
+        QCOMPARE(Listing(tree), Listing(TreeOf(after)));
+        QCOMPARE(reported, !report.isEmpty());
+        if (reported)
+            QCOMPARE(ReadAll(Root() + QLatin1Char('/') + Report), ReportLines(report));
+    }
+
+    void refusals_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("stderrText"); // exact, or "usage" for the usage text
+        QTest::addColumn<bool>("withJournal");
+
+        QTest::newRow("folder missing")
+            << QStringList{"replace", "ROOT/missing", "a", "b"}
+            << "文件夹不存在,请选择正确路径!\n" << true;
+        QTest::newRow("folder empty") << QStringList{"insert", "", "x", "--after"}
+                                      << "文件夹不存在,请选择正确路径!\n" << false;
+        QTest::newRow("folder with two trailing slashes")
+            << QStringList{"replace", "ROOT//", "a", "b"} << "文件夹不存在,请选择正确路径!\n" << false;
+        QTest::newRow("folder is a file") << QStringList{"replace", "ROOT/a.txt", "a", "b"}
+                                          << "文件夹不存在,请选择正确路径!\n" << false;
+        QTest::newRow("insert text with ?")
+            << QStringList{"insert", "ROOT", "a?", "--before"}
+            << "插入内容包含非法字符,无法用于文件名!\n" << true;
+        QTest::newRow("insert text checked before the folder")
+            << QStringList{"insert", "ROOT/missing", "a/b", "--before"}
+            << "插入内容包含非法字符,无法用于文件名!\n" << false;
+        QTest::newRow("pair counts differ")
+            << QStringList{"pairs", "ROOT", "TWO_LINES", "ONE_LINE"}
+            << "查找数和替换数不一致,请核对!\n" << true;
+        QTest::newRow("pair counts checked before the folder")
+            << QStringList{"pairs", "ROOT/missing", "TWO_LINES", "ONE_LINE"}
+            << "查找数和替换数不一致,请核对!\n" << false;
+        QTest::newRow("dry run, for now")
+            << QStringList{"replace", "ROOT", "a", "b", "--dry-run"}
+            << "quillbarrow-cli: --dry-run is not available yet\n" << true;
+        QTest::newRow("pair file missing")
+            << QStringList{"pairs", "ROOT", "ROOT/none.txt", "ONE_LINE"}
+            << "quillbarrow-cli: cannot read " << false;
+        QTest::newRow("journal inside the folder")
+            << QStringList{"replace", "ROOT", "a", "b", "--journal", "ROOT/adir/j.txt"}
+            << "quillbarrow-cli: the journal " << false;
+        QTest::newRow("journal exists") << QStringList{"replace", "ROOT", "a", "b", "--journal", "OLD_JOURNAL"}
+                                        << "quillbarrow-cli: cannot create the journal " << false;
+        QTest::newRow("no arguments") << QStringList{} << "usage" << false;
+        QTest::newRow("unknown subcommand") << QStringList{"rename", "ROOT"} << "usage" << false;
+    }
+
+    // Refused input changes nothing: not a name, not an old report.
+    void refusals()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, stderrText);
+        QFETCH(bool, withJournal);
+
+        QVERIFY(Make(root_, {"a.txt", "adir/", "adir/a.jpg"}));
+        for (const QString &name : OldReports)
+            QVERIFY(WriteAll(Root() + QLatin1Char('/') + name, "old"));
+        const QString twoLines = temp_.path() + QStringLiteral("/two.txt");
+        const QString oneLine = temp_.path() + QStringLiteral("/one.txt");
+        const QString oldJournal = temp_.path() + QStringLiteral("/old-journal.txt");
+        QVERIFY(WriteAll(twoLines, "a\nb") && WriteAll(oneLine, "x\n") && WriteAll(oldJournal, "keep"));
+        arguments.replaceInStrings(QStringLiteral("TWO_LINES"), twoLines);
+        arguments.replaceInStrings(QStringLiteral("ONE_LINE"), oneLine);
+        arguments.replaceInStrings(QStringLiteral("OLD_JOURNAL"), oldJournal);
+        const QString journal = temp_.path() + QStringLiteral("/refused-journal.txt");
+        if (withJournal)
+            arguments << QStringLiteral("--journal") << journal;
+        const Tree before = Snapshot(root_);
+
+        const Result run = RunCli(WithRoot(arguments));
+        QCOMPARE(run.code, 2);
+        QCOMPARE(run.out, QByteArray());
+        if (stderrText == QLatin1String("usage"))
+            QVERIFY2(run.err.contains("\nusage: quillbarrow-cli replace"), run.err.constData());
+        else if (stderrText.endsWith(QLatin1Char('\n')))
+            QCOMPARE(QString::fromUtf8(run.err), stderrText);
+        else
+            QVERIFY2(run.err.startsWith(stderrText.toUtf8()), run.err.constData());
+        QCOMPARE(Listing(Snapshot(root_)), Listing(before));
+        for (const QString &name : OldReports)
+            QCOMPARE(ReadAll(Root() + QLatin1Char('/') + name), QByteArray("old"));
+        QVERIFY(!QFile::exists(journal));
+        QCOMPARE(ReadAll(oldJournal), QByteArray("keep"));
+    }
+
+    void reports_data()
+    {
+        using Files = QMap<QByteArray, QByteArray>; // every file afterwards, with its content
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("oldReports");
+        QTest::addColumn<Files>("after");
+        const QByteArray report = Report.toUtf8();
+        const QByteArray first = OldReports.at(0).toUtf8(), third = OldReports.at(2).toUtf8();
+        const auto withOne = [](QByteArray name) { return name.insert(name.lastIndexOf('.'), "_1"); };
+        QTest::newRow("old reports deleted, new one written")
+            << QStringList{"replace", "ROOT", "a", "b"} << true
+            << Files{{"b.txt", "a.txt"}, {report, "ROOT/a.txt\n"}};
+        QTest::newRow("--no-report keeps old reports")
+            << QStringList{"replace", "ROOT", "a", "b", "--no-report"} << true
+            << Files{{"b.txt", "a.txt"}, {first, "old"}, {report, "old"}, {third, "old"}};
+        QTest::newRow("--no-report writes none")
+            << QStringList{"replace", "ROOT", "a", "b", "--no-report"} << false
+            << Files{{"b.txt", "a.txt"}};
+        QTest::newRow("--no-report: old reports are files like any other")
+            << QStringList{"insert", "ROOT", "_1", "--after", "--no-report"} << true
+            << Files{{"a_1.txt", "a.txt"}, {withOne(first), "old"}, {withOne(report), "old"},
+                     {withOne(third), "old"}};
+    }
+
+    void reports()
+    {
+        using Files = QMap<QByteArray, QByteArray>;
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, oldReports);
+        QFETCH(Files, after);
+        QVERIFY(Make(root_, {"a.txt"}));
+        if (oldReports)
+            for (const QString &name : OldReports)
+                QVERIFY(WriteAll(Root() + QLatin1Char('/') + name, "old"));
+        const Result run = RunCli(WithRoot(arguments));
+        QCOMPARE(run.code, 0);
+        Files files;
+        for (const QByteArray &name : Snapshot(root_).keys())
+            files.insert(name, ReadAll(Root() + QLatin1Char('/') + QFile::decodeName(name)));
+        for (auto it = after.begin(); it != after.end(); ++it)
+            it.value().replace("ROOT", root_);
+        QCOMPARE(files, after);
+    }
+
+    // Odd names survive the journal byte for byte; names that are not valid in
+    // the locale's encoding can't be renamed and stay exactly as they were.
+    void undoRestoresTheTreeExactly()
+    {
+        const QList<QByteArray> odd{"a\tb.txt", "a\nb.txt", "a\rb", " a ", "100%a.txt", "%41a",
+                                    "\xC3\xA4" "a.txt", "a\xFF.txt", "adir\t/", "adir\t/a\n/",
+                                    "adir\t/a\n/a.txt", "a\xFE/", "a\xFE/a.txt", "keep",
+                                    "\xEF\xBF\xBD" "a"};
+        QVERIFY(Make(root_, odd));
+        const Tree original = Snapshot(root_);
+        const QString journal = temp_.path() + QStringLiteral("/odd-journal.txt");
+
+        const Result run =
+            RunCli(WithRoot({"replace", "ROOT", "a", "Z", "--journal", journal, "--no-report"}));
+        // A name holding U+FFFD could stand for other bytes: not renamed.
+        QCOMPARE(run.code, 1);
+        QCOMPARE(run.err, "quillbarrow-cli: not renamed, the journal can't hold its name exactly: "
+                              + root_ + "/\xEF\xBF\xBD" "a\n");
+        const Tree renamed = Snapshot(root_);
+        QVERIFY(renamed.contains("Z\tb.txt") && renamed.contains("Zdir\t/Z\n/Z.txt")
+                && renamed.contains("100%Z.txt") && renamed.contains("\xC3\xA4Z.txt"));
+        QVERIFY(renamed.contains("a\xFF.txt") && renamed.contains("a\xFE/a.txt")
+                && renamed.contains("\xEF\xBF\xBD" "a"));
+
+        Tree replayed = original;
+        QCOMPARE(Replay(replayed, root_, JournalRecords(journal)), QString());
+        QCOMPARE(Listing(replayed), Listing(renamed));
+
+        const Result undo = RunCli({"undo", journal});
+        QCOMPARE(undo.err, QByteArray());
+        QCOMPARE(undo.code, 0);
+        QVERIFY(undo.out.endsWith("undo: 10 restored, 0 skipped, 0 failed\n"));
+        QVERIFY(undo.out.contains("restored: " + root_ + "/Z\\x09b.txt -> " + root_ + "/a\\x09b.txt\n"));
+        QCOMPARE(Listing(Snapshot(root_)), Listing(original));
+    }
+
+    void undoSkipsAndNeverOverwrites()
+    {
+        QVERIFY(Make(root_, {"a1.txt", "a2.txt", "a3.txt", "a4.txt", "b4.txt"}));
+        const QString journal = temp_.path() + QStringLiteral("/skip-journal.txt");
+        const Result run = RunCli(WithRoot({"replace", "ROOT", "a", "b", "--journal", journal}));
+        QCOMPARE(run.code, 1); // a4.txt: b4.txt stands in the way
+        const auto records = JournalRecords(journal);
+        QCOMPARE(records.size(), 3); // failed renames leave no record
+        QCOMPARE(records.last().second, root_ + "/b3.txt");
+        QVERIFY(QFile::remove(Root() + QStringLiteral("/b1.txt")));    // gone
+        QVERIFY(WriteAll(Root() + QStringLiteral("/a2.txt"), "mine")); // taken
+
+        const Result undo = RunCli({"undo", journal});
+        QCOMPARE(undo.code, 1);
+        QVERIFY(undo.out.endsWith("undo: 1 restored, 2 skipped, 0 failed\n"));
+        QVERIFY(undo.err.contains("skipped, gone: " + root_ + "/b1.txt\n"));
+        QVERIFY(undo.err.contains("skipped, taken: " + root_ + "/a2.txt"));
+        QCOMPARE(ReadAll(Root() + QStringLiteral("/a2.txt")), QByteArray("mine"));
+        QCOMPARE(ReadAll(Root() + QStringLiteral("/b2.txt")), QByteArray("a2.txt"));
+        QCOMPARE(ReadAll(Root() + QStringLiteral("/a3.txt")), QByteArray("a3.txt"));
+        QCOMPARE(ReadAll(Root() + QStringLiteral("/a4.txt")), QByteArray("a4.txt"));
+        QCOMPARE(ReadAll(Root() + QStringLiteral("/b4.txt")), QByteArray("b4.txt"));
+    }
+
+    void undoRefusesWhatIsNoJournal()
+    {
+        QVERIFY(Make(root_, {"b.txt"}));
+        const QString bad = temp_.path() + QStringLiteral("/bad-journal.txt");
+        const QByteArray record = root_ + "/a.txt " + root_ + "/b.txt\n";
+        for (const QByteArray &content :
+             {QByteArray("not a journal\n") + record,
+              QByteArray("quillbarrow-cli journal 1\n") + record + "one-field\n"}) {
+            QVERIFY(WriteAll(bad, content));
+            const Result undo = RunCli({"undo", bad});
+            QCOMPARE(undo.code, 2);
+            QVERIFY2(undo.err.startsWith("quillbarrow-cli: cannot use the journal"), undo.err.constData());
+            QVERIFY(QFile::exists(Root() + QStringLiteral("/b.txt"))); // nothing taken back
+        }
+        QCOMPARE(RunCli({"undo", temp_.path() + QStringLiteral("/none.txt")}).code, 2);
+    }
+
+    // A run killed part-way: each record in its journal is a rename that
+    // happened, the undo takes every recorded one back, and only a hard kill
+    // can leave one rename (made just before the kill) without a record.
+    void killedRunLeavesUsableJournal_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGKILL") << int(SIGKILL);
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+    }
+
+    void killedRunLeavesUsableJournal()
+    {
+        QFETCH(int, signal);
+        QList<QByteArray> entries;
+        for (int d = 0; d < 100; ++d) {
+            const QByteArray folder = "fd" + QByteArray::number(d).rightJustified(2, '0');
+            entries << folder + '/';
+            for (int f = 0; f < 200; ++f)
+                entries << folder + "/f" + QByteArray::number(f).rightJustified(3, '0') + ".dat";
+        }
+        QVERIFY(Make(root_, entries));
+        const Tree original = Snapshot(root_);
+        QCOMPARE(original.size(), 20100);
+        const QString journal = temp_.path() + QStringLiteral("/killed-journal%1.txt").arg(serial_);
+
+        // Six chained pairs: far more renames than happen before the kill.
+        QStringList arguments{"pairs", Root(), "--journal", journal, "--no-report"};
+        for (const char *pair : {"f g", "g h", "h i", "i j", "j k", "k l"})
+            arguments << QStringLiteral("--pair") << QString::fromLatin1(pair).split(QLatin1Char(' '));
+        QProcess process;
+        process.start(Program, arguments);
+        QVERIFY(process.waitForStarted());
+        // About 30,000 records: well into the second pair.
+        const qint64 killAt = 30000 * (2 * (root_.size() + 15) + 2);
+        QElapsedTimer clock;
+        clock.start();
+        while (QFileInfo(journal).size() < killAt && process.state() == QProcess::Running
+               && clock.elapsed() < 240000)
+            QThread::usleep(500);
+        QVERIFY2(process.state() == QProcess::Running, "the run ended before it could be killed");
+        ::kill(static_cast<pid_t>(process.processId()), signal);
+        QVERIFY(process.waitForFinished());
+        QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+        const QByteArray out = process.readAllStandardOutput();
+
+        const auto records = JournalRecords(journal);
+        QVERIFY2(records.size() >= 25000, QByteArray::number(records.size()).constData());
+        Tree replayed = original;
+        QCOMPARE(Replay(replayed, root_, records), QString());
+        bool onlyOneMissing = false;
+        const auto missing = SingleRename(replayed, Snapshot(root_), &onlyOneMissing);
+        QVERIFY2(onlyOneMissing, "the tree differs from the journal by more than one rename");
+        if (signal == SIGTERM) {
+            // Stopped between two entries: the journal is whole, and the
+            // summary counts just what it holds.
+            QVERIFY(missing.first.isEmpty());
+            QVERIFY2(out.startsWith(QStringLiteral("修改文件名%1个,修改文件夹名%2个")
+                                        .arg(records.size() - 100)
+                                        .arg(100)
+                                        .toUtf8()),
+                     out.constData());
+        }
+        qInfo("killed after %d records; a rename without record: %s", int(records.size()),
+              missing.first.isEmpty() ? "none" : missing.second.constData());
+        // A rename that happened just before the kill has no record; put it
+        // back by hand, as its user would, so the undo can be checked whole.
+        if (!missing.first.isEmpty())
+            QVERIFY(::rename((root_ + '/' + missing.second).constData(),
+                             (root_ + '/' + missing.first).constData())
+                    == 0);
+
+        const Result undo = RunCli({"undo", journal});
+        QCOMPARE(undo.err, QByteArray());
+        QCOMPARE(undo.code, 0);
+        QVERIFY(undo.out.endsWith(QStringLiteral("undo: %1 restored, 0 skipped, 0 failed\n")
+                                      .arg(records.size())
+                                      .toUtf8()));
+        QVERIFY(Snapshot(root_) == original);
+    }
+
+    // A journal that can't take a record stops the run; the rename it could
+    // not record is taken back, so the journal still tells the whole story.
+    void fullJournalStopsTheRun()
+    {
+        QList<QByteArray> entries;
+        for (int i = 0; i < 40; ++i)
+            entries << "a" + QByteArray::number(i) + ".txt";
+        QVERIFY(Make(root_, entries));
+        const Tree original = Snapshot(root_);
+        const QString journal = temp_.path() + QStringLiteral("/full-journal.txt");
+        // One block of 512 bytes at most; writing past it fails with EFBIG.
+        QProcess shell;
+        shell.start(QStringLiteral("/bin/sh"),
+                    {QStringLiteral("-c"), QStringLiteral("ulimit -f 1; trap '' XFSZ; exec \"$@\""),
+                     QStringLiteral("sh"), Program, QStringLiteral("replace"), Root(),
+                     QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("--journal"), journal,
+                     QStringLiteral("--no-report")});
+        QVERIFY(shell.waitForFinished(60000));
+        QCOMPARE(shell.exitCode(), 1);
+        const QByteArray err = shell.readAllStandardError();
+        QVERIFY2(err.contains("cannot write the journal"), err.constData());
+        QVERIFY(QFileInfo(journal).size() <= 512);
+        bool cutOff = true;
+        const auto records = JournalRecords(journal, &cutOff);
+        QVERIFY(!cutOff);
+        QVERIFY(records.size() >= 2 && records.size() < 40);
+        Tree replayed = original;
+        QCOMPARE(Replay(replayed, root_, records), QString());
+        QCOMPARE(Listing(Snapshot(root_)), Listing(replayed));
+        QVERIFY(shell.readAllStandardOutput().contains(
+            QStringLiteral("修改文件名%1个").arg(records.size()).toUtf8()));
+    }
+
+    // On a terminal: a counter rewritten in place at most ten times a second,
+    // wiped before the summary.
+    void progressOnATerminal()
+    {
+        QList<QByteArray> entries;
+        for (int i = 0; i < 3000; ++i)
+            entries << "p" + QByteArray::number(i);
+        QVERIFY(Make(root_, entries));
+        int master = -1;
+        QElapsedTimer clock;
+        clock.start();
+        const pid_t child = forkpty(&master, nullptr, nullptr, nullptr);
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            const QByteArray program = QFile::encodeName(Program);
+            ::execl(program.constData(), "quillbarrow-cli", "insert", root_.constData(), "_x",
+                    "--after", "--no-report", static_cast<char *>(nullptr));
+            ::_exit(127);
+        }
+        QByteArray screen;
+        char buffer[4096];
+        for (ssize_t got; (got = ::read(master, buffer, sizeof buffer)) > 0;)
+            screen.append(buffer, static_cast<int>(got));
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        const qint64 elapsed = clock.elapsed();
+        ::close(master);
+        QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+        const QByteArray summary =
+            QStringLiteral("扫描文件3000个,扫描文件夹0个,修改文件名3000个").toUtf8();
+        const int summaryAt = screen.indexOf(summary);
+        QVERIFY2(summaryAt > 0, screen.constData());
+        // "\rN renamed, M failed" draws, then "\r", blanks over the last one, "\r".
+        const QList<QByteArray> pieces = screen.left(summaryAt).split('\r');
+        QVERIFY2(pieces.size() >= 4 && pieces.first().isEmpty() && pieces.last().isEmpty(),
+                 screen.constData());
+        const int draws = pieces.size() - 3;
+        QVERIFY2(draws <= 2 + elapsed / 100, screen.constData());
+        int lastCount = -1;
+        for (int i = 1; i <= draws; ++i) {
+            const QList<QByteArray> words = pieces.at(i).split(' ');
+            QVERIFY2(words.size() == 4 && words.at(1) == "renamed," && words.at(2) == "0"
+                         && words.at(3) == "failed" && words.at(0).toInt() >= lastCount,
+                     pieces.at(i).constData());
+            lastCount = words.at(0).toInt();
+        }
+        QCOMPARE(pieces.at(draws + 1), QByteArray(pieces.at(draws).size(), ' '));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCliRun)
+#include "tst_clirun.moc"
