@@ -1,96 +1,397 @@
 #include "engine/folderscan.h"
 
+#include "engine/namerules.h"
+
 #include <QDir>
+#include <QTextCodec>
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
-#include <vector>
 
 namespace {
 
-const QDir::Filters fileFilters = QDir::Files | QDir::Hidden | QDir::NoSymLinks;
-const QDir::Filters folderFilters = QDir::Dirs | QDir::NoDotAndDotDot;
-
-// QDir::NoSort would fall back to the QDir's own unstable name sort, so the
-// raw listing is taken and sorted here.
-QList<QFileInfo> Listing(const QDir &dir, QDir::Filters filters)
+bool IsAscii(const char *bytes, int size)
 {
-    QList<QFileInfo> entries = dir.entryInfoList(filters, QDir::Unsorted);
-    SortSiblings(entries);
-    return entries;
+    for (int i = 0; i < size; ++i)
+        if (static_cast<unsigned char>(bytes[i]) >= 0x80)
+            return false;
+    return true;
 }
 
-class Scanner
+// Strict UTF-8, as the toolkit checks names before it lists them: no
+// overlong forms, no surrogates, nothing above U+10FFFF. A leading byte
+// order mark is part of the name (it stands inside a path).
+bool DecodeUtf8(const char *text, int size, QString &out)
+{
+    const auto *bytes = reinterpret_cast<const unsigned char *>(text);
+    out.resize(size);
+    ushort *begin = reinterpret_cast<ushort *>(out.data());
+    ushort *unit = begin;
+    int i = 0;
+    while (i < size) {
+        const unsigned lead = bytes[i];
+        if (lead < 0x80) {
+            *unit++ = static_cast<ushort>(lead);
+            ++i;
+            continue;
+        }
+        int need;
+        unsigned point, low = 0x80, high = 0xBF;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            need = 1;
+            point = lead & 0x1F;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            need = 2;
+            point = lead & 0x0F;
+            if (lead == 0xE0)
+                low = 0xA0;
+            else if (lead == 0xED)
+                high = 0x9F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            need = 3;
+            point = lead & 0x07;
+            if (lead == 0xF0)
+                low = 0x90;
+            else if (lead == 0xF4)
+                high = 0x8F;
+        } else {
+            return false;
+        }
+        if (size - i - 1 < need)
+            return false;
+        for (int k = 1; k <= need; ++k) {
+            const unsigned next = bytes[i + k];
+            if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF))
+                return false;
+            point = (point << 6) | (next & 0x3F);
+        }
+        i += need + 1;
+        if (point >= 0x10000) {
+            *unit++ = QChar::highSurrogate(point);
+            *unit++ = QChar::lowSurrogate(point);
+        } else {
+            *unit++ = static_cast<ushort>(point);
+        }
+    }
+    out.resize(static_cast<int>(unit - begin));
+    return true;
+}
+
+// Names as the toolkit reads them in a folder listing.
+class NameDecoder
 {
 public:
-    explicit Scanner(const ScanStopQuestion &stop) : stop_(stop) {}
-
-    void CollectFiles(const QString &path, QList<QFileInfo> &result)
+    NameDecoder()
     {
-        if (Stopped())
+        if (NativeNamesAreUtf8())
             return;
-        const QDir dir(path);
-        result.append(Listing(dir, fileFilters));
-        for (const QFileInfo &folder : Listing(dir, folderFilters))
-            Descend(folder, [&](const QString &sub) { CollectFiles(sub, result); });
+        codec_ = QTextCodec::codecForLocale();
+        const int mib = codec_ ? codec_->mibEnum() : 4;
+        mode_ = mib == 106 ? Mode::Utf8 : mib == 3 ? Mode::Ascii : mib == 4 ? Mode::Latin1 : Mode::Other;
     }
 
-    void CollectFolders(const QString &path, QList<QFileInfo> &result)
-    {
-        if (Stopped())
-            return;
-        const QList<QFileInfo> folders = Listing(QDir(path), folderFilters);
-        result.append(folders);
-        for (const QFileInfo &folder : folders)
-            Descend(folder, [&](const QString &sub) { CollectFolders(sub, result); });
-    }
+    bool AsciiReadsAsLatin1() const { return mode_ != Mode::Other; }
 
-    void Start(const QString &root) { descent_.push_back(QFileInfo(root).canonicalFilePath()); }
+    // False when the toolkit's listing leaves the name out; `exact` is false
+    // when encoding `out` would not give back the same bytes.
+    bool Decode(const char *bytes, int size, QString &out, bool &exact) const
+    {
+        exact = true;
+        if (AsciiReadsAsLatin1() && IsAscii(bytes, size)) {
+            out = QString::fromLatin1(bytes, size);
+            return true;
+        }
+        switch (mode_) {
+        case Mode::Utf8:
+            return DecodeUtf8(bytes, size, out);
+        case Mode::Ascii:
+            return false;
+        case Mode::Latin1:
+            out = QString::fromLatin1(bytes, size);
+            return true;
+        case Mode::Other:
+            break;
+        }
+        QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+        out = codec_->toUnicode(bytes, size, &state);
+        if (state.invalidChars != 0 || state.remainingChars != 0)
+            return false;
+        exact = codec_->fromUnicode(out) == QByteArray::fromRawData(bytes, size);
+        return true;
+    }
 
 private:
-    // A link back to a folder on the way down would make the scan descend
-    // without end; such a folder is listed but not entered.
-    template <typename Collect>
-    void Descend(const QFileInfo &folder, Collect collect)
+    enum class Mode { Utf8, Ascii, Latin1, Other };
+    Mode mode_ = Mode::Utf8;
+    QTextCodec *codec_ = nullptr;
+};
+
+const NameDecoder &Decoder()
+{
+    // The locale's encoding is settled before any job runs.
+    static const NameDecoder decoder;
+    return decoder;
+}
+
+// One listed entry while its folder is sorted, with its name as UTF-16 code
+// units lower-cased (the sort key) and as they are (the tie-break), both in
+// the folder's unit buffer; ties beyond those keep the listing's order.
+struct Candidate
+{
+    const char *name;
+    int size;
+    std::uint32_t key, keyLength, raw, rawLength, order;
+    bool exact;
+    bool enter;
+};
+
+int CompareUnits(const ushort *a, std::uint32_t lengthA, const ushort *b, std::uint32_t lengthB)
+{
+    const std::uint32_t common = std::min(lengthA, lengthB);
+    for (std::uint32_t i = 0; i < common; ++i)
+        if (a[i] != b[i])
+            return a[i] < b[i] ? -1 : 1;
+    return lengthA == lengthB ? 0 : (lengthA < lengthB ? -1 : 1);
+}
+
+// SiblingNameLess on the candidates' names, as QString::toLower and
+// QString::compare would order them.
+class SiblingOrder
+{
+public:
+    explicit SiblingOrder(const std::vector<ushort> &units) : units_(units.data()) {}
+
+    bool operator()(const Candidate &a, const Candidate &b) const
     {
-        const QString canonical = folder.canonicalFilePath();
-        if (canonical.isEmpty()
-            || std::find(descent_.begin(), descent_.end(), canonical) != descent_.end())
-            return;
-        descent_.push_back(canonical);
-        collect(folder.absoluteFilePath());
-        descent_.pop_back();
+        int order = CompareUnits(units_ + a.key, a.keyLength, units_ + b.key, b.keyLength);
+        if (order == 0)
+            order = CompareUnits(units_ + a.raw, a.rawLength, units_ + b.raw, b.rawLength);
+        return order != 0 ? order < 0 : a.order < b.order;
     }
 
-    bool Stopped() const { return stop_ && stop_(); }
-
-    const ScanStopQuestion &stop_;
-    std::vector<QString> descent_;
+private:
+    const ushort *units_;
 };
 
 } // namespace
 
-QList<QFileInfo> ScanFiles(const QString &path, const ScanStopQuestion &stop)
+class TreeScanner
+{
+public:
+    TreeScanner(PassFileSystem &fs, ScanKind kind, const ScanStopQuestion &stop, ScannedTree &tree)
+        : fs_(fs), kind_(kind), stop_(stop), tree_(tree)
+    {
+    }
+
+    void Run(const QString &path)
+    {
+        // The folder as the toolkit opens it: one trailing "/" dropped, then
+        // its entries' paths are the folder's native path, "/" and the name.
+        std::string native = EncodeNativePath(QDir(path).path());
+        if (!native.empty() && native.back() != '/')
+            native.push_back('/');
+        ScannedTree::Folder root;
+        root.native = native;
+        root.path = DecodeNativePath(native);
+        root.fromRoot = true;
+        if (fs_.ListFolder(native, root.identity, listing_))
+            descent_.push_back(root.identity);
+        tree_.folders_.push_back(std::move(root));
+        if (!Stopped())
+            Collect(0);
+    }
+
+private:
+    // One subfolder of the folder being collected, kept while its siblings
+    // are collected.
+    struct Subfolder
+    {
+        std::string name;
+        bool enter;
+    };
+
+    bool Stopped() const { return stop_ && stop_(); }
+
+    // Takes in listing_, just read for the folder, and descends.
+    void Collect(std::uint32_t folderIndex)
+    {
+        files_.clear();
+        std::vector<Candidate> folders;
+        units_.clear();
+        QString name;
+        std::uint32_t order = 0;
+        for (const DirListing::Entry &entry : listing_.entries) {
+            const bool file = entry.kind == DirEntryKind::File;
+            const bool folder =
+                !entry.hidden
+                && (entry.kind == DirEntryKind::Folder
+                    || (entry.kind == DirEntryKind::Link
+                        && (entry.target == LinkTargetKind::Folder
+                            || entry.target == LinkTargetKind::Other)));
+            if (!(kind_ == ScanKind::Files ? file || folder : folder))
+                continue;
+            const char *bytes = listing_.Name(entry);
+            Candidate candidate{bytes, entry.nameSize, 0, 0, 0, 0, order++, true, false};
+            if (IsAscii(bytes, entry.nameSize) && Decoder().AsciiReadsAsLatin1()) {
+                candidate.key = static_cast<std::uint32_t>(units_.size());
+                for (int i = 0; i < entry.nameSize; ++i) {
+                    const ushort c = static_cast<unsigned char>(bytes[i]);
+                    units_.push_back(c >= 'A' && c <= 'Z' ? ushort(c + ('a' - 'A')) : c);
+                }
+                candidate.raw = static_cast<std::uint32_t>(units_.size());
+                units_.insert(units_.end(), bytes, bytes + entry.nameSize);
+                candidate.keyLength = candidate.rawLength = entry.nameSize;
+            } else {
+                if (!Decoder().Decode(bytes, entry.nameSize, name, candidate.exact))
+                    continue;
+                const QString lowered = name.toLower();
+                candidate.key = static_cast<std::uint32_t>(units_.size());
+                candidate.keyLength = static_cast<std::uint32_t>(lowered.size());
+                units_.insert(units_.end(), lowered.utf16(), lowered.utf16() + lowered.size());
+                candidate.raw = static_cast<std::uint32_t>(units_.size());
+                candidate.rawLength = static_cast<std::uint32_t>(name.size());
+                units_.insert(units_.end(), name.utf16(), name.utf16() + name.size());
+            }
+            candidate.enter = folder && candidate.exact;
+            (file ? files_ : folders).push_back(candidate);
+        }
+        const SiblingOrder less(units_);
+        std::sort(folders.begin(), folders.end(), less);
+        if (kind_ == ScanKind::Files) {
+            std::sort(files_.begin(), files_.end(), less);
+            for (const Candidate &file : files_)
+                tree_.Add(folderIndex, file.name, static_cast<std::size_t>(file.size), file.exact);
+        } else {
+            for (const Candidate &folder : folders)
+                tree_.Add(folderIndex, folder.name, static_cast<std::size_t>(folder.size),
+                          folder.exact);
+        }
+        // listing_ is read again below: keep the subfolder names apart.
+        std::vector<Subfolder> subfolders;
+        subfolders.reserve(folders.size());
+        for (const Candidate &folder : folders)
+            subfolders.push_back({std::string(folder.name, static_cast<std::size_t>(folder.size)),
+                                  folder.enter});
+        for (const Subfolder &sub : subfolders)
+            if (sub.enter)
+                Descend(folderIndex, sub.name);
+    }
+
+    // The toolkit enters a subfolder by its absolute path, and leaves out a
+    // path it can't resolve or one already on the way down; the stop
+    // question comes after those checks, once per folder entered.
+    void Descend(std::uint32_t parentIndex, const std::string &name)
+    {
+        const ScannedTree::Folder &parent = tree_.folders_[parentIndex];
+        ScannedTree::Folder child;
+        child.fromRoot = false;
+        if (parent.fromRoot) {
+            QString nameText;
+            bool exact = true;
+            Decoder().Decode(name.data(), static_cast<int>(name.size()), nameText, exact);
+            child.native = EncodeNativePath(QFileInfo(parent.path + nameText).absoluteFilePath());
+        } else {
+            child.native = parent.native + name;
+        }
+        if (!fs_.ListFolder(child.native, child.identity, listing_)
+            || std::find(descent_.begin(), descent_.end(), child.identity) != descent_.end())
+            return;
+        if (child.native.back() != '/')
+            child.native.push_back('/');
+        child.path = DecodeNativePath(child.native);
+        descent_.push_back(child.identity);
+        tree_.folders_.push_back(std::move(child));
+        if (!Stopped())
+            Collect(static_cast<std::uint32_t>(tree_.folders_.size() - 1));
+        descent_.pop_back();
+    }
+
+    PassFileSystem &fs_;
+    const ScanKind kind_;
+    const ScanStopQuestion &stop_;
+    ScannedTree &tree_;
+    std::vector<EntryIdentity> descent_;
+    DirListing listing_;
+    std::vector<Candidate> files_;
+    std::vector<ushort> units_;
+};
+
+void ScannedTree::Add(std::uint32_t folder, const char *name, std::size_t size, bool exact)
+{
+    if (blockUsed_ + size + 1 > kBlockSize) {
+        blocks_.emplace_back(new char[kBlockSize]);
+        blockUsed_ = 0;
+    }
+    char *at = blocks_.back().get() + blockUsed_;
+    std::memcpy(at, name, size);
+    at[size] = '\0';
+    const std::uint32_t block = static_cast<std::uint32_t>(blocks_.size() - 1);
+    entries_.push_back({folder, block * kBlockSize + blockUsed_, static_cast<std::uint16_t>(size),
+                        exact});
+    blockUsed_ += static_cast<std::uint32_t>(size + 1);
+}
+
+const char *ScannedTree::NativeName(int i) const
+{
+    const std::uint32_t at = entries_[i].name;
+    return blocks_[at / kBlockSize].get() + at % kBlockSize;
+}
+
+QString ScannedTree::Name(int i) const
+{
+    QString name;
+    bool exact = true;
+    Decoder().Decode(NativeName(i), entries_[i].nameSize, name, exact);
+    return name;
+}
+
+const QString &ScannedTree::FileTargetPrefixOf(int i) const
+{
+    const Folder &folder = FolderOf(i);
+    if (folder.filePrefix.isEmpty())
+        folder.filePrefix = FileTargetPrefix(QFileInfo(Path(i)).absoluteFilePath());
+    return folder.filePrefix;
+}
+
+const QString &ScannedTree::FolderTargetPrefixOf(int i) const
+{
+    const Folder &folder = FolderOf(i);
+    if (folder.folderPrefix.isEmpty())
+        folder.folderPrefix = FolderTargetPrefix(QFileInfo(Path(i)).dir().absolutePath());
+    return folder.folderPrefix;
+}
+
+QList<QFileInfo> ScannedTree::ToFileInfos() const
 {
     QList<QFileInfo> result;
+    result.reserve(Size());
+    for (int i = 0; i < Size(); ++i)
+        result.append(QFileInfo(Path(i)));
+    return result;
+}
+
+ScannedTree ScanTree(PassFileSystem &fs, const QString &path, ScanKind kind,
+                     const ScanStopQuestion &stop)
+{
+    ScannedTree tree;
     // QDir would read an empty path as the current directory.
     if (path.isEmpty())
-        return result;
-    Scanner scanner(stop);
-    scanner.Start(path);
-    scanner.CollectFiles(path, result);
-    return result;
+        return tree;
+    TreeScanner(fs, kind, stop, tree).Run(path);
+    return tree;
+}
+
+QList<QFileInfo> ScanFiles(const QString &path, const ScanStopQuestion &stop)
+{
+    DiskFileSystem disk;
+    return ScanTree(disk, path, ScanKind::Files, stop).ToFileInfos();
 }
 
 QList<QFileInfo> ScanFolders(const QString &path, const ScanStopQuestion &stop)
 {
-    QList<QFileInfo> result;
-    if (path.isEmpty())
-        return result;
-    Scanner scanner(stop);
-    scanner.Start(path);
-    scanner.CollectFolders(path, result);
-    return result;
+    DiskFileSystem disk;
+    return ScanTree(disk, path, ScanKind::Folders, stop).ToFileInfos();
 }
 
 bool SiblingNameLess(const QString &a, const QString &b)

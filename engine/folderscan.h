@@ -1,24 +1,95 @@
 #pragma once
 
+#include "engine/passfilesystem.h"
+
 #include <QFileInfo>
 #include <QList>
 #include <QString>
 
+#include <cstdint>
+#include <deque>
 #include <functional>
+#include <memory>
+#include <string>
+#include <vector>
 
-// Asked once per folder during a scan; true ends the scan early with what it
-// has collected so far.
+// Asked once for every folder the scan enters (the chosen one included),
+// after the checks that decide whether to enter it; true leaves that folder
+// and everything below it out.
 using ScanStopQuestion = std::function<bool()>;
 
-// Every file below `path` (hidden ones included, links to files left out):
-// a folder's own files, then the whole collection of each subfolder in turn.
-// Hidden folders are not entered. A link to a folder is entered unless it
-// leads back to a folder on the current descent path.
-QList<QFileInfo> ScanFiles(const QString &path, const ScanStopQuestion &stop = {});
+enum class ScanKind { Files, Folders };
 
-// Every folder below `path` (hidden ones left out, links to folders listed):
-// a folder's direct subfolders, then the collection of each in turn, so every
-// folder stands after the folder that holds it.
+// The result of one scan, kept small: names in shared blocks and a few bytes
+// per entry; paths are put together only when asked for. Entries, their
+// order and their paths are exactly those of the toolkit's listings (see
+// ScanFiles and ScanFolders).
+class ScannedTree
+{
+public:
+    // A folder the scan entered; entries name it as the folder holding them.
+    struct Folder
+    {
+        QString path;       // how the paths of its entries begin, ending in "/"
+        std::string native; // the same, native
+        EntryIdentity identity; // as found when the scan entered it
+        bool fromRoot;      // the chosen folder: its path may be relative or unclean
+        mutable QString filePrefix, folderPrefix; // target prefixes, made once when needed
+    };
+
+    int Size() const { return static_cast<int>(entries_.size()); }
+    const Folder &FolderOf(int i) const { return folders_[entries_[i].folder]; }
+    QString Name(int i) const;
+    QString Path(int i) const { return FolderOf(i).path + Name(i); }
+    const char *NativeName(int i) const;
+    int NativeNameSize(int i) const { return entries_[i].nameSize; }
+    // False when the name is listed by the toolkit but its decoded form does
+    // not give back the same bytes: such an entry must never be renamed.
+    bool Exact(int i) const { return entries_[i].exact; }
+
+    // The target folder prefix of entry i as a file (FileTargetPrefix of its
+    // absolute path) and as a folder (FolderTargetPrefix of its folder).
+    const QString &FileTargetPrefixOf(int i) const;
+    const QString &FolderTargetPrefixOf(int i) const;
+
+    QList<QFileInfo> ToFileInfos() const;
+
+private:
+    friend class TreeScanner;
+
+    struct Entry
+    {
+        std::uint32_t folder;
+        std::uint32_t name; // block * kBlockSize + offset
+        std::uint16_t nameSize;
+        bool exact;
+    };
+    static constexpr std::uint32_t kBlockSize = 1u << 18;
+
+    void Add(std::uint32_t folder, const char *name, std::size_t size, bool exact);
+
+    std::deque<Folder> folders_;
+    std::deque<Entry> entries_;
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    std::uint32_t blockUsed_ = kBlockSize;
+};
+
+// Every file (ScanKind::Files) or every folder (ScanKind::Folders) below
+// `path`, read through `fs`:
+// - files: a folder's own files (hidden ones included, links left out), then
+//   the whole collection of each subfolder in turn;
+// - folders: a folder's subfolders (hidden ones left out, links to folders
+//   listed), then the collection of each in turn, so every folder stands
+//   after the folder that holds it.
+// Siblings are ordered by SiblingNameLess. Hidden folders are not entered; a
+// link to a folder is entered unless it leads back to a folder on the way
+// down. A name the locale's encoding can't read is left out, as the
+// toolkit's listings leave it out.
+ScannedTree ScanTree(PassFileSystem &fs, const QString &path, ScanKind kind,
+                     const ScanStopQuestion &stop = {});
+
+// ScanTree on the disk, as file-information records.
+QList<QFileInfo> ScanFiles(const QString &path, const ScanStopQuestion &stop = {});
 QList<QFileInfo> ScanFolders(const QString &path, const ScanStopQuestion &stop = {});
 
 // Sibling order: by name ignoring case (lower-cased, then compared by UTF-16

@@ -1,7 +1,6 @@
 #include "engine/namerules.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QRegExp>
 
 TrailingDot PlatformTrailingDot()
@@ -29,8 +28,29 @@ QString InsertIntoName(const QString &namePart, const QString &insertText, bool 
 
 FileNameParts SplitFileName(const QString &fileName)
 {
-    const QFileInfo info(fileName);
-    return {info.fileName(), info.completeBaseName(), info.suffix()};
+    // As QFileInfo splits a bare name, without building one per entry.
+    const int dot = fileName.lastIndexOf(QLatin1Char('.'));
+    if (dot < 0)
+        return {fileName, fileName, QString()};
+    return {fileName, fileName.left(dot), fileName.mid(dot + 1)};
+}
+
+ReplaceRule::ReplaceRule(const QString &find, const QString &replacement, bool regExpMode)
+    : find_(find)
+    , replacement_(replacement)
+    , regExpMode_(regExpMode)
+    , pattern_(regExpMode ? QRegExp(find, Qt::CaseSensitive, QRegExp::RegExp) : QRegExp())
+{
+}
+
+QString ReplaceRule::Apply(const QString &namePart) const
+{
+    // QString::replace works on its own copy of the pattern, so one pattern
+    // serves every entry just as a fresh one would.
+    QString result = namePart;
+    if (regExpMode_)
+        return result.replace(pattern_, replacement_);
+    return result.replace(find_, replacement_, Qt::CaseSensitive);
 }
 
 QString NameWithNewSuffix(const FileNameParts &parts, const QString &newSuffix, TrailingDot dot)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QRegExp>
 #include <QString>
 
 // Pure pieces of the rename passes: how a name part changes and how the new
@@ -16,6 +17,20 @@ TrailingDot PlatformTrailingDot();
 // text matches before every character and at the end.
 QString ReplaceInName(const QString &namePart, const QString &find, const QString &replacement,
                       bool regExpMode);
+
+// ReplaceInName with the pattern built once for a whole phase.
+class ReplaceRule
+{
+public:
+    ReplaceRule(const QString &find, const QString &replacement, bool regExpMode);
+    QString Apply(const QString &namePart) const;
+
+private:
+    QString find_;
+    QString replacement_;
+    bool regExpMode_;
+    QRegExp pattern_;
+};
 
 QString InsertIntoName(const QString &namePart, const QString &insertText, bool before);
 

@@ -4,13 +4,80 @@
 #include "engine/namerules.h"
 #include "engine/reportviewer.h"
 #include "platform/pathchecks.h"
-#include "platform/renameentry.h"
-#include "platform/textfile.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QTextCodec>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+// The rename a pass is handing to its sink, so that the sink's default
+// Rename can do it by the exact bytes of the scan.
+class PassRenameRequest
+{
+public:
+    PassRenameRequest(PassSink &sink, PassFileSystem &fs, const QString &oldPath,
+                      const QString &targetPath, const std::string &folder,
+                      const EntryIdentity &identity, const char *name, const std::string &newName)
+        : sink_(sink), previous_(sink.request_), fs_(fs), oldPath_(oldPath),
+          targetPath_(targetPath), folder_(folder), identity_(identity), name_(name),
+          newName_(newName)
+    {
+        sink_.request_ = this;
+    }
+    ~PassRenameRequest() { sink_.request_ = previous_; }
+    PassRenameRequest(const PassRenameRequest &) = delete;
+    PassRenameRequest &operator=(const PassRenameRequest &) = delete;
+
+    static bool Rename(const PassSink &sink, const QString &oldPath, const QString &targetPath)
+    {
+        const PassRenameRequest *request = sink.request_;
+        if (!request) {
+            DiskFileSystem disk;
+            return RenameByPaths(disk, oldPath, targetPath);
+        }
+        if (oldPath == request->oldPath_ && targetPath == request->targetPath_)
+            return request->fs_.RenameIn(request->folder_, request->identity_, request->name_,
+                                         request->newName_.c_str());
+        return RenameByPaths(request->fs_, oldPath, targetPath);
+    }
+
+private:
+    // Paths other than the pass's own: split into folder and name; both
+    // folders must be one, as a rename here never moves an entry.
+    static bool RenameByPaths(PassFileSystem &fs, const QString &oldPath, const QString &targetPath)
+    {
+        const auto split = [](const QString &path, std::string &folder, std::string &name) {
+            const int cut = std::max(path.lastIndexOf(QLatin1Char('/')),
+                                     path.lastIndexOf(QDir::separator()));
+            if (cut < 0)
+                return false;
+            folder = EncodeNativePath(path.left(cut + 1));
+            name = EncodeNativePath(path.mid(cut + 1));
+            // A zero byte would cut the path short on its way to the system.
+            return folder.find('\0') == std::string::npos && name.find('\0') == std::string::npos;
+        };
+        std::string fromFolder, fromName, toFolder, toName;
+        EntryIdentity from, to;
+        return split(oldPath, fromFolder, fromName) && split(targetPath, toFolder, toName)
+            && fs.Identify(fromFolder, from) && fs.Identify(toFolder, to) && from == to
+            && fs.RenameIn(fromFolder, from, fromName.c_str(), toName.c_str());
+    }
+
+    PassSink &sink_;
+    const PassRenameRequest *previous_;
+    PassFileSystem &fs_;
+    const QString &oldPath_;
+    const QString &targetPath_;
+    const std::string &folder_;
+    const EntryIdentity &identity_;
+    const char *name_;
+    const std::string &newName_;
+};
 
 PassSink::~PassSink() = default;
 
@@ -19,10 +86,14 @@ bool PassSink::StopRequested()
     return false;
 }
 
+bool PassSink::KeepsRenameLog() const
+{
+    return true;
+}
+
 bool PassSink::Rename(const QString &oldPath, const QString &targetPath)
 {
-    return RenameEntry(QFile::encodeName(oldPath).toStdString(),
-                       QFile::encodeName(targetPath).toStdString());
+    return PassRenameRequest::Rename(*this, oldPath, targetPath);
 }
 
 namespace {
@@ -35,11 +106,111 @@ struct NewFileName
     QString newName;
 };
 
+// A line's UTF-8 size, or -1 when it holds a lone surrogate (left to the
+// toolkit's encoder then).
+int Utf8Size(const QString &line)
+{
+    const ushort *unit = line.utf16();
+    const int length = line.size();
+    int size = 0;
+    for (int i = 0; i < length; ++i) {
+        const ushort c = unit[i];
+        if (c < 0x80) {
+            size += 1;
+        } else if (c < 0x800) {
+            size += 2;
+        } else if (QChar::isHighSurrogate(c) && i + 1 < length && QChar::isLowSurrogate(unit[i + 1])) {
+            size += 4;
+            ++i;
+        } else if (QChar::isSurrogate(c)) {
+            return -1;
+        } else {
+            size += 3;
+        }
+    }
+    return size;
+}
+
+char *WriteUtf8(const QString &line, char *out)
+{
+    const ushort *unit = line.utf16();
+    const int length = line.size();
+    for (int i = 0; i < length; ++i) {
+        uint c = unit[i];
+        if (c < 0x80) {
+            *out++ = char(c);
+            continue;
+        }
+        if (c < 0x800) {
+            *out++ = char(0xC0 | (c >> 6));
+        } else {
+            if (QChar::isHighSurrogate(c)) {
+                c = QChar::surrogateToUcs4(ushort(c), unit[++i]);
+                *out++ = char(0xF0 | (c >> 18));
+                *out++ = char(0x80 | ((c >> 12) & 0x3F));
+            } else {
+                *out++ = char(0xE0 | (c >> 12));
+            }
+            *out++ = char(0x80 | ((c >> 6) & 0x3F));
+        }
+        *out++ = char(0x80 | (c & 0x3F));
+    }
+    return out;
+}
+
+// One line of the report, as QString::toLocal8Bit has it (without its
+// temporary where the locale is UTF-8).
+void AppendReportLine(const QString &line, bool utf8, std::string &out)
+{
+    const int direct = utf8 ? Utf8Size(line) : -1;
+    if (direct >= 0) {
+        const std::size_t at = out.size();
+        out.resize(at + std::size_t(direct));
+        WriteUtf8(line, &out[at]);
+    } else {
+        const QByteArray local = line.toLocal8Bit();
+        out.append(local.constData(), std::size_t(local.size()));
+    }
+    out.push_back('\n');
+}
+
+bool LocaleIsUtf8()
+{
+    const QTextCodec *codec = QTextCodec::codecForLocale();
+    return codec && codec->mibEnum() == 106;
+}
+
+std::string ReportBytes(const QStringList &renameLog)
+{
+    const bool utf8 = LocaleIsUtf8();
+    std::string bytes;
+    for (const QString &line : renameLog)
+        AppendReportLine(line, utf8, bytes);
+    return bytes;
+}
+
+// As WriteTextFile (text mode, created or truncated), from blocks.
+bool WriteReportFile(const std::string &path, const std::vector<std::string> &blocks)
+{
+    if (path.find('\0') != std::string::npos)
+        return false;
+    std::FILE *file = std::fopen(path.c_str(), "w");
+    if (!file)
+        return false;
+    bool written = true;
+    for (const std::string &block : blocks)
+        written = written && (block.empty()
+                              || std::fwrite(block.data(), 1, block.size(), file) == block.size());
+    const bool closed = std::fclose(file) == 0;
+    return written && closed;
+}
+
 class Pass
 {
 public:
-    Pass(const JobParameters &params, PassSink &sink)
-        : params_(params), sink_(sink), dot_(PlatformTrailingDot())
+    Pass(const JobParameters &params, PassSink &sink, PassFileSystem &fs)
+        : params_(params), sink_(sink), fs_(fs), dot_(PlatformTrailingDot()),
+          keepLog_(sink.KeepsRenameLog()), utf8_(LocaleIsUtf8())
     {
         clock_.start();
     }
@@ -53,24 +224,26 @@ public:
         return outcome_.stopped;
     }
 
-    // fileRule(const QFileInfo &) -> NewFileName
+    // fileRule(const QString &fileName) -> NewFileName
     template <typename FileRule>
     void FilePhase(FileRule fileRule, bool countScanned)
     {
         if (Stopped())
             return;
-        const QList<QFileInfo> files = ScanFiles(params_.folderPath, [this] { return Stopped(); });
-        for (const QFileInfo &file : files) {
+        const ScannedTree files =
+            ScanTree(fs_, params_.folderPath, ScanKind::Files, [this] { return Stopped(); });
+        for (int i = 0; i < files.Size(); ++i) {
             if (Stopped())
                 return;
             if (countScanned)
                 ++outcome_.filesScanned;
-            const NewFileName target = fileRule(file);
+            const QString name = files.Name(i);
+            const NewFileName target = fileRule(name);
             if (!target.changed)
                 continue;
-            const QString oldPath = QDir::toNativeSeparators(file.filePath());
+            const QString oldPath = QDir::toNativeSeparators(files.FolderOf(i).path + name);
             sink_.EntryStarting(oldPath);
-            if (TryRename(oldPath, FileTargetPrefix(file.absoluteFilePath()), target.newPart,
+            if (TryRename(files, i, oldPath, files.FileTargetPrefixOf(i), target.newPart,
                           target.newName))
                 ++outcome_.filesChanged;
         }
@@ -82,23 +255,21 @@ public:
     {
         if (Stopped())
             return;
-        const QList<QFileInfo> folders =
-            ScanFolders(params_.folderPath, [this] { return Stopped(); });
+        const ScannedTree folders =
+            ScanTree(fs_, params_.folderPath, ScanKind::Folders, [this] { return Stopped(); });
         if (countScanned)
-            outcome_.foldersScanned = folders.size();
+            outcome_.foldersScanned = folders.Size();
         // Last to first: everything below a folder is renamed before the folder.
-        for (int i = folders.size() - 1; i >= 0; --i) {
+        for (int i = folders.Size() - 1; i >= 0; --i) {
             if (Stopped())
                 return;
-            const QFileInfo &folder = folders.at(i);
-            const QString name = folder.fileName();
+            const QString name = folders.Name(i);
             const QString newName = nameRule(name);
             if (newName == name)
                 continue;
-            const QString oldPath = QDir::toNativeSeparators(folder.filePath());
+            const QString oldPath = QDir::toNativeSeparators(folders.FolderOf(i).path + name);
             sink_.EntryStarting(oldPath);
-            if (TryRename(oldPath, FolderTargetPrefix(folder.dir().absolutePath()), newName,
-                          newName))
+            if (TryRename(folders, i, oldPath, folders.FolderTargetPrefixOf(i), newName, newName))
                 ++outcome_.foldersChanged;
         }
     }
@@ -109,7 +280,7 @@ public:
     {
         outcome_.summary = summary;
         sink_.PassEnded(summary);
-        if (!outcome_.renameLog.isEmpty())
+        if (renamed_)
             WriteReport();
         return outcome_;
     }
@@ -117,13 +288,32 @@ public:
     PassOutcome &Outcome() { return outcome_; }
 
 private:
-    bool TryRename(const QString &oldPath, const QString &prefix, const QString &newPart,
-                   const QString &newName)
+    bool TryRename(const ScannedTree &tree, int i, const QString &oldPath, const QString &prefix,
+                   const QString &newPart, const QString &newName)
     {
-        // A name that is no plain name would move the entry, or fail anyway.
-        if (!IsAcceptableNewName(newPart, newName) || !sink_.Rename(oldPath, prefix + newName))
+        // A name that is no plain name would move the entry, or fail anyway;
+        // a name whose bytes its text can't give back is never touched.
+        if (!IsAcceptableNewName(newPart, newName) || !tree.Exact(i))
             return false;
-        outcome_.renameLog.append(oldPath);
+        const QString targetPath = prefix + newName;
+        const ScannedTree::Folder &folder = tree.FolderOf(i);
+        const std::string nativeNewName = EncodeNativePath(newName);
+        if (nativeNewName.find('\0') != std::string::npos)
+            return false;
+        const PassRenameRequest request(sink_, fs_, oldPath, targetPath, folder.native,
+                                        folder.identity, tree.NativeName(i), nativeNewName);
+        if (!sink_.Rename(oldPath, targetPath))
+            return false;
+        ++renamed_;
+        if (keepLog_)
+            outcome_.renameLog.append(oldPath);
+        // The report's bytes are kept as they go, in blocks: never a second
+        // copy of the whole log, nor a big buffer doubling.
+        if (report_.empty() || report_.back().size() > kReportBlock - 4096) {
+            report_.emplace_back();
+            report_.back().reserve(kReportBlock);
+        }
+        AppendReportLine(oldPath, utf8_, report_.back());
         return true;
     }
 
@@ -135,8 +325,7 @@ private:
         // rename of this pass (or from someone else): never write over it.
         if (FileExists(local))
             return;
-        outcome_.reportWritten =
-            WriteTextFile(local, RenameReportContent(outcome_.renameLog).toStdString());
+        outcome_.reportWritten = WriteReportFile(local, report_);
         // A stopped pass belongs to a program on its way out: no window opens.
         if (outcome_.reportWritten && !outcome_.stopped)
             ShowRenameReport(QDir::toNativeSeparators(reportPath));
@@ -144,27 +333,32 @@ private:
 
     const JobParameters &params_;
     PassSink &sink_;
+    PassFileSystem &fs_;
     const TrailingDot dot_;
     QElapsedTimer clock_;
     PassOutcome outcome_;
+    const bool keepLog_;
+    const bool utf8_;
+    int renamed_ = 0;
+    static constexpr std::size_t kReportBlock = 1 << 20;
+    std::vector<std::string> report_;
 };
 
 // Replace and multi-pair passes: whole file name, or the extension alone.
 auto ReplaceFileRule(const QString &find, const QString &replacement, bool regExpMode,
                      bool onlyExtension, TrailingDot dot)
 {
-    return [=](const QFileInfo &file) {
+    return [rule = ReplaceRule(find, replacement, regExpMode), onlyExtension,
+            dot](const QString &name) {
         NewFileName result;
         if (onlyExtension) {
-            const QString suffix = file.suffix();
-            result.newPart = ReplaceInName(suffix, find, replacement, regExpMode);
-            result.changed = result.newPart != suffix;
+            const FileNameParts parts = SplitFileName(name);
+            result.newPart = rule.Apply(parts.suffix);
+            result.changed = result.newPart != parts.suffix;
             if (result.changed)
-                result.newName = NameWithNewSuffix(
-                    {file.fileName(), file.completeBaseName(), suffix}, result.newPart, dot);
+                result.newName = NameWithNewSuffix(parts, result.newPart, dot);
         } else {
-            const QString name = file.fileName();
-            result.newPart = ReplaceInName(name, find, replacement, regExpMode);
+            result.newPart = rule.Apply(name);
             result.changed = result.newPart != name;
             result.newName = result.newPart;
         }
@@ -174,14 +368,34 @@ auto ReplaceFileRule(const QString &find, const QString &replacement, bool regEx
 
 auto ReplaceFolderRule(const QString &find, const QString &replacement, bool regExpMode)
 {
-    return [=](const QString &name) { return ReplaceInName(name, find, replacement, regExpMode); };
+    return [rule = ReplaceRule(find, replacement, regExpMode)](const QString &name) {
+        return rule.Apply(name);
+    };
 }
 
 } // namespace
 
 PassOutcome RunReplacePass(const JobParameters &params, PassSink &sink)
 {
-    Pass pass(params, sink);
+    DiskFileSystem disk;
+    return RunReplacePassOn(params, sink, disk);
+}
+
+PassOutcome RunMultiPairPass(const JobParameters &params, PassSink &sink)
+{
+    DiskFileSystem disk;
+    return RunMultiPairPassOn(params, sink, disk);
+}
+
+PassOutcome RunInsertPass(const JobParameters &params, PassSink &sink)
+{
+    DiskFileSystem disk;
+    return RunInsertPassOn(params, sink, disk);
+}
+
+PassOutcome RunReplacePassOn(const JobParameters &params, PassSink &sink, PassFileSystem &fs)
+{
+    Pass pass(params, sink, fs);
     pass.FilePhase(ReplaceFileRule(params.findText, params.replacementText, params.regExpMode,
                                    params.onlyExtension, pass.Dot()),
                    true);
@@ -194,9 +408,9 @@ PassOutcome RunReplacePass(const JobParameters &params, PassSink &sink)
                                       pass.ElapsedSeconds()));
 }
 
-PassOutcome RunMultiPairPass(const JobParameters &params, PassSink &sink)
+PassOutcome RunMultiPairPassOn(const JobParameters &params, PassSink &sink, PassFileSystem &fs)
 {
-    Pass pass(params, sink);
+    Pass pass(params, sink, fs);
     // The launch refuses lists of different lengths; a pass given such lists
     // anyway changes nothing rather than a part.
     const int pairs =
@@ -216,17 +430,17 @@ PassOutcome RunMultiPairPass(const JobParameters &params, PassSink &sink)
         ChangedSummary(counts.filesChanged, counts.foldersChanged, pass.ElapsedSeconds()));
 }
 
-PassOutcome RunInsertPass(const JobParameters &params, PassSink &sink)
+PassOutcome RunInsertPassOn(const JobParameters &params, PassSink &sink, PassFileSystem &fs)
 {
-    Pass pass(params, sink);
+    Pass pass(params, sink, fs);
     const QString insert = params.insertText;
     const bool before = params.insertBefore;
     const bool onlyExtension = params.onlyExtension;
     const TrailingDot dot = pass.Dot();
     pass.FilePhase(
-        [=](const QFileInfo &file) {
+        [=](const QString &name) {
             NewFileName result;
-            const FileNameParts parts{file.fileName(), file.completeBaseName(), file.suffix()};
+            const FileNameParts parts = SplitFileName(name);
             const QString &part = onlyExtension ? parts.suffix : parts.base;
             result.newPart = InsertIntoName(part, insert, before);
             result.changed = result.newPart != part;
@@ -262,8 +476,6 @@ QString ChangedSummary(int filesChanged, int foldersChanged, qint64 seconds)
 
 QByteArray RenameReportContent(const QStringList &renameLog)
 {
-    QString text;
-    for (const QString &line : renameLog)
-        text += line + QLatin1Char('\n');
-    return text.toLocal8Bit();
+    const std::string bytes = ReportBytes(renameLog);
+    return QByteArray(bytes.data(), static_cast<int>(bytes.size()));
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/jobparameters.h"
+#include "engine/passfilesystem.h"
 
 #include <QByteArray>
 #include <QString>
@@ -8,6 +9,8 @@
 
 // The three rename passes, free of any window or thread: a worker slot, a
 // command-line front end or a benchmark runs them with its own sink.
+
+class PassRenameRequest;
 
 class PassSink
 {
@@ -24,9 +27,22 @@ public:
     // Asked between two entries; true stops the pass there.
     virtual bool StopRequested();
 
-    // The rename itself; by default RenameEntry, which never replaces an
-    // existing entry, never copies and never writes through a link.
+    // Whether PassOutcome::renameLog is to be filled (by default it is). The
+    // rename report is written either way; a pass over a big tree holds the
+    // log twice as compactly without it.
+    virtual bool KeepsRenameLog() const;
+
+    // The rename itself, never replacing an existing entry, never copying and
+    // never writing through a link. By default: handed the paths of the entry
+    // the pass is renaming, the pass's file system renames it by the exact
+    // bytes the scan found, in the very folder the scan read; other paths
+    // are encoded and renamed through the same file system (the disk outside
+    // a pass), within one folder only.
     virtual bool Rename(const QString &oldPath, const QString &targetPath);
+
+private:
+    friend class PassRenameRequest;
+    const PassRenameRequest *request_ = nullptr;
 };
 
 struct PassOutcome
@@ -36,7 +52,7 @@ struct PassOutcome
     int filesChanged = 0;
     int foldersChanged = 0;
     QString summary;
-    QStringList renameLog; // old path of every successful rename, in order
+    QStringList renameLog; // old path of every successful rename, in order (see KeepsRenameLog)
     bool stopped = false;
     bool reportWritten = false;
 };
@@ -46,9 +62,14 @@ struct PassOutcome
 // into folderPath and shows it (not when stopped). The report is never written
 // over an entry that already stands at its path: a launch has deleted the old
 // reports, so whatever stands there is the user's.
+// The ...On forms run the same pass on the file system given; the others on
+// the disk (a DiskFileSystem of their own).
 PassOutcome RunReplacePass(const JobParameters &params, PassSink &sink);
 PassOutcome RunMultiPairPass(const JobParameters &params, PassSink &sink);
 PassOutcome RunInsertPass(const JobParameters &params, PassSink &sink);
+PassOutcome RunReplacePassOn(const JobParameters &params, PassSink &sink, PassFileSystem &fs);
+PassOutcome RunMultiPairPassOn(const JobParameters &params, PassSink &sink, PassFileSystem &fs);
+PassOutcome RunInsertPassOn(const JobParameters &params, PassSink &sink, PassFileSystem &fs);
 
 // Summary of the replace and insert passes.
 QString ScannedSummary(int filesScanned, int foldersScanned, int filesChanged, int foldersChanged,

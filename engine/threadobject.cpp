@@ -23,6 +23,9 @@ public:
 
     bool StopRequested() override { return QThread::currentThread()->isInterruptionRequested(); }
 
+    // The window has no use for the log: only the report holds it.
+    bool KeepsRenameLog() const override { return false; }
+
 private:
     ThreadObject &worker_;
 };

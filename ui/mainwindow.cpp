@@ -13,6 +13,61 @@
 #include <QMessageBox>
 #include <QThread>
 
+#include <mutex>
+#include <utility>
+#include <vector>
+
+// Carries the worker's progress texts to the main thread. The worker only
+// appends under a lock, never posting an event or waking anything; while a
+// job runs the main thread takes what came every kPollInterval ms, and once
+// more when the job's end signal arrives, so each text is delivered, in
+// order, before the end is.
+class ProgressRelay : public QObject
+{
+public:
+    using Deliver = std::function<void(const QString &)>;
+    static constexpr int kPollInterval = 20;
+
+    ProgressRelay(Deliver deliver, QObject *parent)
+        : QObject(parent), deliver_(std::move(deliver)), poll_(this)
+    {
+        poll_.setInterval(kPollInterval);
+        connect(&poll_, &QTimer::timeout, this, [this] { Drain(); });
+    }
+
+    // Any thread.
+    void Push(const QString &text)
+    {
+        const std::lock_guard<std::mutex> locker(lock_);
+        texts_.push_back(text);
+    }
+
+    void StartPolling() { poll_.start(); }
+
+    void Drain()
+    {
+        std::vector<QString> batch;
+        {
+            const std::lock_guard<std::mutex> locker(lock_);
+            batch.swap(texts_);
+        }
+        for (const QString &text : batch)
+            deliver_(text);
+    }
+
+    void StopPolling()
+    {
+        Drain();
+        poll_.stop();
+    }
+
+private:
+    Deliver deliver_;
+    QTimer poll_;
+    std::mutex lock_;
+    std::vector<QString> texts_;
+};
+
 namespace {
 
 std::string LocalPath(const QString &path)
@@ -27,8 +82,13 @@ MainWindow::MainWindow(QWidget *parent)
     , ui(new MainWindowForm)
     , workThread(nullptr)
     , threadObject(nullptr)
+    , progressRelay(nullptr)
+    , progressPending(false)
 {
     ui->setupUi(this);
+    progressRelay = new ProgressRelay([this](const QString &text) { on_ShowDisposingFile(text); }, this);
+    progressTimer.setSingleShot(true);
+    connect(&progressTimer, &QTimer::timeout, this, &MainWindow::flushProgress);
 
     const QSize screen = PrimaryScreenSize();
     screenWidth = screen.width();
@@ -114,11 +174,42 @@ void MainWindow::on_pBtn_SourcePath_clicked()
 
 void MainWindow::on_ShowDisposingFile(QString filePath)
 {
-    ui->lb_ShowDisposingFile->setText(filePath);
+    pendingProgress = filePath;
+    progressPending = true;
+    if (progressTimer.isActive())
+        return;
+    const qint64 since = progressShown.isValid() ? progressShown.elapsed() : kProgressInterval;
+    if (since >= kProgressInterval)
+        flushProgress();
+    else
+        progressTimer.start(int(kProgressInterval - since));
+}
+
+void MainWindow::flushProgress()
+{
+    progressTimer.stop();
+    if (!progressPending)
+        return;
+    progressPending = false;
+    ui->lb_ShowDisposingFile->setText(pendingProgress);
+    pendingProgress.clear();
+    progressShown.start();
+}
+
+// A text of the window's own replaces whatever progress is still waiting.
+void MainWindow::showProgressNow(const QString &text)
+{
+    progressTimer.stop();
+    progressPending = false;
+    pendingProgress.clear();
+    ui->lb_ShowDisposingFile->setText(text);
 }
 
 void MainWindow::on_Set_pBtn_Enable()
 {
+    // The summary came just before: it is on screen when the buttons return.
+    progressRelay->StopPolling();
+    flushProgress();
     ui->pBtn_ReplaceExcelText->setEnabled(true);
     ui->pBtn_ReplaceExcelText_2->setEnabled(true);
     ui->pBtn_InsertText->setEnabled(true);
@@ -165,7 +256,7 @@ void MainWindow::on_pBtn_InsertText_clicked()
     job.insertBefore = ui->rBtn_InsertFront->isChecked();
     job.insertText = ui->lEdt_InsertText->text();
     if (!IsLegalFileName(job.insertText)) {
-        ui->lb_ShowDisposingFile->setText(QStringLiteral("插入内容包含非法字符,无法用于文件名!"));
+        showProgressNow(QStringLiteral("插入内容包含非法字符,无法用于文件名!"));
         return;
     }
     job.folderPath = ui->lEdt_SourcePath->text();
@@ -199,7 +290,7 @@ bool MainWindow::clearReportsAndCheckFolder(JobParameters &job)
     DeleteOldReportFiles(job);
     if (FolderExists(LocalPath(job.folderPath)))
         return true;
-    ui->lb_ShowDisposingFile->setText(QStringLiteral("文件夹不存在,请选择正确路径!"));
+    showProgressNow(QStringLiteral("文件夹不存在,请选择正确路径!"));
     return false;
 }
 
@@ -209,7 +300,9 @@ void MainWindow::startJob(StartSignal startSignal, PassSlot passSlot, bool clear
     SetSettingValue(Startup().settingsPath, "sourcePath", folder.toStdString());
 
     if (clearLabel)
-        ui->lb_ShowDisposingFile->setText(QString());
+        showProgressNow(QString());
+    else
+        flushProgress();
     on_Set_pBtn_Disable();
 
     // beginLaunch has already stopped the previous thread: both can go.
@@ -221,8 +314,10 @@ void MainWindow::startJob(StartSignal startSignal, PassSlot passSlot, bool clear
     threadObject->moveToThread(workThread);
     workThread->start(QThread::InheritPriority);
 
-    connect(threadObject, &ThreadObject::ShowDisposingFile, this, &MainWindow::on_ShowDisposingFile,
-            Qt::UniqueConnection);
+    // Called on the worker thread; the relay delivers on this one.
+    connect(threadObject, &ThreadObject::ShowDisposingFile, progressRelay, &ProgressRelay::Push,
+            Qt::DirectConnection);
+    progressRelay->StartPolling();
     connect(this, startSignal, threadObject, passSlot, Qt::UniqueConnection);
     connect(threadObject, &ThreadObject::Set_pBtn_Enable, this, &MainWindow::on_Set_pBtn_Enable,
             Qt::UniqueConnection);

@@ -1,12 +1,15 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QMainWindow>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 #include <functional>
 
 class MainWindowForm;
+class ProgressRelay;
 class QThread;
 struct JobParameters;
 class ThreadObject;
@@ -49,6 +52,15 @@ private:
     using StartSignal = void (MainWindow::*)();
     using PassSlot = void (ThreadObject::*)();
 
+    // The progress line: a job sends one text per renamed entry, far more
+    // than a label can show. The texts reach on_ShowDisposingFile in batches
+    // (progressRelay), one by one and in order, all before the end signal;
+    // the latest one is shown at most every kProgressInterval ms, and at once
+    // when the job ends.
+    static constexpr int kProgressInterval = 50;
+    void showProgressNow(const QString &text);
+    void flushProgress();
+
     JobParameters &beginLaunch(bool readsRegExpMode);
     bool clearReportsAndCheckFolder(JobParameters &job);
     void startJob(StartSignal startSignal, PassSlot passSlot, bool clearLabel);
@@ -61,4 +73,9 @@ private:
     QThread *workThread;
     ThreadObject *threadObject;
     FolderChooser folderChooser;
+    ProgressRelay *progressRelay;
+    QString pendingProgress;
+    bool progressPending;
+    QTimer progressTimer;
+    QElapsedTimer progressShown;
 };

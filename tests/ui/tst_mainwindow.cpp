@@ -179,7 +179,29 @@ private slots:
         QLabel *label = window.findChild<QLabel *>(QStringLiteral("lb_ShowDisposingFile"));
         QVERIFY(QMetaObject::invokeMethod(&window, "on_ShowDisposingFile", Q_ARG(QString, QStringLiteral("/a/一"))));
         QVERIFY(QMetaObject::invokeMethod(&window, "on_ShowDisposingFile", Q_ARG(QString, QStringLiteral("/b/二"))));
-        QCOMPARE(label->text(), QStringLiteral("/b/二"));
+        // The label follows the progress at a bounded rate: the last text shows soon.
+        QTRY_COMPARE(label->text(), QStringLiteral("/b/二"));
+    }
+
+    void progressStillWaitingNeverOverwritesTheWindowsOwnText()
+    {
+        MainWindow window;
+        QLabel *label = window.findChild<QLabel *>(QStringLiteral("lb_ShowDisposingFile"));
+        QLineEdit *insert = window.findChild<QLineEdit *>(QStringLiteral("lEdt_InsertText"));
+        for (const QString &text : {QStringLiteral("/a"), QStringLiteral("/b"), QStringLiteral("/c")})
+            QVERIFY(QMetaObject::invokeMethod(&window, "on_ShowDisposingFile", Q_ARG(QString, text)));
+        insert->setText(QStringLiteral("bad|name"));
+        window.findChild<QAbstractButton *>(QStringLiteral("pBtn_InsertText"))->click();
+        const QString refusal = QStringLiteral("插入内容包含非法字符,无法用于文件名!");
+        QCOMPARE(label->text(), refusal);
+        QTest::qWait(150);
+        QCOMPARE(label->text(), refusal);
+
+        // The end of a job shows its summary at once, with the buttons.
+        QVERIFY(QMetaObject::invokeMethod(&window, "on_ShowDisposingFile", Q_ARG(QString, QStringLiteral("/d"))));
+        QVERIFY(QMetaObject::invokeMethod(&window, "on_ShowDisposingFile", Q_ARG(QString, QStringLiteral("summary"))));
+        QVERIFY(QMetaObject::invokeMethod(&window, "on_Set_pBtn_Enable"));
+        QCOMPARE(label->text(), QStringLiteral("summary"));
     }
 
     void actionButtonsSwitchTogether()

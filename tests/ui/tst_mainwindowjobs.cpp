@@ -247,6 +247,40 @@ private slots:
                  QFile::encodeName(root() + QStringLiteral("/b.txt\n")));
     }
 
+    void progressLineFollowsTheJobInOrderAndEndsWithTheSummary()
+    {
+        QStringList expected;
+        for (int i = 0; i < 3000; ++i) {
+            const QString name = QStringLiteral("d%1/f%2.txt").arg(i / 100, 2, 10, QLatin1Char('0')).arg(i, 4, 10, QLatin1Char('0'));
+            QVERIFY(MakeFile(root(), name));
+            expected << QDir::toNativeSeparators(root() + QLatin1Char('/') + name);
+        }
+        edit("lEdt_SourcePath")->setText(root() + QLatin1Char('/'));
+        edit("lEdt_FindText")->setText(QStringLiteral(".txt"));
+        edit("lEdt_ReplaceExcelText")->setText(QStringLiteral(".done"));
+        QStringList seen;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            if (seen.isEmpty() || seen.last() != label()->text())
+                seen << label()->text();
+        });
+        poll.start(1);
+        button("pBtn_ReplaceExcelText")->click();
+        QTRY_VERIFY(allActionButtonsEnabled());
+        // With the buttons back, the summary is already on the line.
+        QVERIFY2(label()->text().startsWith(QStringLiteral("扫描文件3000个,扫描文件夹30个,修改文件名3000个,")),
+                 qPrintable(label()->text()));
+        poll.stop();
+        int last = -1;
+        for (const QString &text : seen) {
+            if (text.isEmpty() || text.startsWith(QStringLiteral("扫描文件")))
+                continue;
+            const int at = expected.indexOf(text);
+            QVERIFY2(at > last, qPrintable(text));
+            last = at;
+        }
+    }
+
     void quittingMidJobStopsBetweenEntriesAndExitsWithZero()
     {
         const int count = 20000;

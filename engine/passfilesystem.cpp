@@ -1,0 +1,79 @@
+#include "engine/passfilesystem.h"
+
+#include <QFile>
+
+namespace {
+
+bool Utf8Names()
+{
+    static const bool utf8 = NativeNamesAreUtf8();
+    return utf8;
+}
+
+// Whether every ASCII character is one byte of the same value in the native
+// form, as in UTF-8 and in every locale encoding in practical use.
+bool AsciiIsItself()
+{
+    static const bool same = [] {
+        QByteArray ascii;
+        for (char c = 1; c > 0; ++c)
+            ascii.append(c);
+        return Utf8Names() || QFile::encodeName(QString::fromLatin1(ascii)) == ascii;
+    }();
+    return same;
+}
+
+} // namespace
+
+PassFileSystem::~PassFileSystem() = default;
+
+bool DiskFileSystem::Identify(const std::string &path, EntryIdentity &identity)
+{
+    return IdentifyEntry(path, identity);
+}
+
+bool DiskFileSystem::ListFolder(const std::string &path, EntryIdentity &identity,
+                                DirListing &listing)
+{
+    return ReadFolder(path, identity, listing);
+}
+
+bool DiskFileSystem::RenameIn(const std::string &folder, const EntryIdentity &identity,
+                              const char *name, const char *newName)
+{
+    if (folder != openPath_ || !(identity == openIdentity_)) {
+        open_.Close();
+        openPath_ = folder;
+        openIdentity_ = identity;
+        EntryIdentity found;
+        openMatches_ = open_.Open(folder, found) && found == identity;
+        if (!openMatches_)
+            open_.Close();
+    }
+    return openMatches_ && open_.Rename(name, newName);
+}
+
+std::string EncodeNativePath(const QString &path)
+{
+    if (AsciiIsItself()) {
+        const ushort *unit = path.utf16();
+        const int size = path.size();
+        ushort any = 0;
+        for (int i = 0; i < size; ++i)
+            any |= unit[i];
+        if (any < 0x80) {
+            std::string bytes(static_cast<std::size_t>(size), '\0');
+            for (int i = 0; i < size; ++i)
+                bytes[static_cast<std::size_t>(i)] = static_cast<char>(unit[i]);
+            return bytes;
+        }
+    }
+    const QByteArray bytes = Utf8Names() ? path.toUtf8() : QFile::encodeName(path);
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+QString DecodeNativePath(const std::string &path)
+{
+    const QByteArray bytes = QByteArray::fromRawData(path.data(), static_cast<int>(path.size()));
+    return Utf8Names() ? QString::fromUtf8(bytes) : QFile::decodeName(bytes);
+}

@@ -1,0 +1,101 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Raw folder reading and renaming for the rename passes. Paths and names are
+// in the file system's own form ("native"): the bytes as stored on POSIX,
+// UTF-8 on Windows (converted to and from the wide names the system uses).
+
+// True when native names are UTF-8 (Windows); false when they are the stored
+// bytes, read in the locale's encoding (POSIX).
+bool NativeNamesAreUtf8();
+
+enum class DirEntryKind : std::uint8_t {
+    File,   // a regular file
+    Folder, // a folder (not a link to one)
+    Link,   // a symbolic link, junction or shortcut; see LinkTargetKind
+    Other   // FIFO, socket, device: the toolkit calls these system files
+};
+
+// What a link leads to, following every link on the way.
+enum class LinkTargetKind : std::uint8_t { None, Missing, File, Folder, Other };
+
+// Tells entries apart: equal for two paths that lead to the same entry.
+struct EntryIdentity
+{
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+    bool operator==(const EntryIdentity &other) const
+    {
+        return volume == other.volume && index == other.index;
+    }
+};
+
+// One folder's entries in the order the system gives them, "." and ".."
+// left out. Names are kept in one buffer, each followed by a NUL, so that a
+// folder of many entries costs a few allocations, not one per entry.
+class DirListing
+{
+public:
+    struct Entry
+    {
+        std::uint32_t nameOffset;
+        std::uint16_t nameSize;
+        DirEntryKind kind;
+        LinkTargetKind target; // None unless kind is Link
+        bool hidden;           // a leading dot on POSIX, the hidden attribute on Windows
+    };
+
+    std::vector<Entry> entries;
+    std::string names;
+
+    const char *Name(const Entry &entry) const { return names.data() + entry.nameOffset; }
+    void Clear();
+    void Add(const char *name, std::size_t size, DirEntryKind kind, LinkTargetKind target,
+             bool hidden);
+};
+
+// Whether the native `path` leads to an entry, every link on the way and at
+// its end followed; if so, that entry's identity.
+bool IdentifyEntry(const std::string &path, EntryIdentity &identity);
+
+// Reads the folder at the native `path` (links followed): false when the
+// path leads to no entry; otherwise its identity, and its entries when it
+// is a folder that can be read (an empty listing when not; a read error
+// part-way keeps what was read before it). Asks the system about single
+// entries only where the folder can't tell: the targets of links, and
+// entries of a kind the file system doesn't store.
+bool ReadFolder(const std::string &path, EntryIdentity &identity, DirListing &listing);
+
+// A folder held open so that its entries can be renamed by name: the rename
+// lands in the folder that was opened, whatever its path leads to by then.
+class OpenFolder
+{
+public:
+    OpenFolder() = default;
+    ~OpenFolder();
+    OpenFolder(const OpenFolder &) = delete;
+    OpenFolder &operator=(const OpenFolder &) = delete;
+
+    // Opens the folder at the native `path` (links followed) and tells its
+    // identity; closes whatever was open before.
+    bool Open(const std::string &path, EntryIdentity &identity);
+    void Close();
+    bool IsOpen() const;
+
+    // Renames the entry `name` of this folder to `newName` in this folder,
+    // with one system call that fails, changing nothing, when any entry
+    // already stands at `newName`; never copies, never writes through a link.
+    // On Windows a change of case only is allowed.
+    bool Rename(const char *name, const char *newName);
+
+private:
+#ifdef _WIN32
+    void *handle_ = nullptr; // keeps the folder from being moved meanwhile
+    std::wstring path_;      // ends in a separator
+#else
+    int fd_ = -1;
+#endif
+};

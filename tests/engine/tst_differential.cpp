@@ -1,0 +1,516 @@
+// The raw scan and the passes built on it, compared entry by entry with the
+// straightforward way (QDir::entryInfoList listings, one QFileInfo per
+// entry, a rename by path) on random trees: links to files and folders,
+// link cycles, dangling links, FIFOs, hidden files and folders, unreadable
+// folders, names equal but for case, non-ASCII names, names the locale's
+// encoding can't read.
+
+#include "tests/support/enginetestsupport.h"
+
+#include "engine/folderscan.h"
+#include "engine/jobparameters.h"
+#include "engine/namerules.h"
+#include "engine/renamepass.h"
+#include "platform/renameentry.h"
+
+#include <QDir>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <ftw.h>
+#include <linux/capability.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <random>
+
+using namespace enginetest;
+
+namespace {
+
+// --- The straightforward scan ------------------------------------------------
+
+QList<QFileInfo> RefListing(const QDir &dir, QDir::Filters filters)
+{
+    QList<QFileInfo> entries = dir.entryInfoList(filters, QDir::Unsorted);
+    SortSiblings(entries);
+    return entries;
+}
+
+class RefScan
+{
+public:
+    RefScan(const QString &root, bool files) : files_(files)
+    {
+        if (root.isEmpty())
+            return;
+        descent_ << QFileInfo(root).canonicalFilePath();
+        Collect(root);
+    }
+    QList<QFileInfo> result;
+
+private:
+    void Collect(const QString &path)
+    {
+        const QDir dir(path);
+        const QList<QFileInfo> folders = RefListing(dir, QDir::Dirs | QDir::NoDotAndDotDot);
+        if (files_)
+            result += RefListing(dir, QDir::Files | QDir::Hidden | QDir::NoSymLinks);
+        else
+            result += folders;
+        for (const QFileInfo &folder : folders) {
+            const QString canonical = folder.canonicalFilePath();
+            if (canonical.isEmpty() || descent_.contains(canonical))
+                continue;
+            descent_ << canonical;
+            Collect(folder.absoluteFilePath());
+            descent_.removeLast();
+        }
+    }
+    bool files_;
+    QStringList descent_;
+};
+
+// --- The straightforward pass ------------------------------------------------
+
+struct RefOutcome
+{
+    QStringList progress, targets, log;
+    int filesScanned = 0, foldersScanned = 0, filesChanged = 0, foldersChanged = 0;
+};
+
+bool RefRename(RefOutcome &out, const QString &oldPath, const QString &prefix,
+               const QString &newPart, const QString &newName)
+{
+    if (!IsAcceptableNewName(newPart, newName))
+        return false;
+    out.targets << prefix + newName;
+    if (!RenameEntry(QFile::encodeName(oldPath).toStdString(),
+                     QFile::encodeName(prefix + newName).toStdString()))
+        return false;
+    out.log << oldPath;
+    return true;
+}
+
+// rule(name part) -> new name part; insert passes split base and suffix.
+void RefFilePhase(const JobParameters &params, RefOutcome &out, bool count, bool insert,
+                  const std::function<QString(const QString &)> &rule)
+{
+    const TrailingDot dot = PlatformTrailingDot();
+    for (const QFileInfo &file : RefScan(params.folderPath, true).result) {
+        if (count)
+            ++out.filesScanned;
+        const FileNameParts parts{file.fileName(), file.completeBaseName(), file.suffix()};
+        const QString part =
+            params.onlyExtension ? parts.suffix : (insert ? parts.base : parts.name);
+        const QString newPart = rule(part);
+        if (newPart == part)
+            continue;
+        const QString oldPath = QDir::toNativeSeparators(file.filePath());
+        out.progress << oldPath;
+        const QString newName = params.onlyExtension ? NameWithNewSuffix(parts, newPart, dot)
+            : insert                                 ? NameWithNewBase(parts, newPart, dot)
+                                                     : newPart;
+        if (RefRename(out, oldPath, FileTargetPrefix(file.absoluteFilePath()), newPart, newName))
+            ++out.filesChanged;
+    }
+}
+
+void RefFolderPhase(const JobParameters &params, RefOutcome &out, bool count,
+                    const std::function<QString(const QString &)> &rule)
+{
+    const QList<QFileInfo> folders = RefScan(params.folderPath, false).result;
+    if (count)
+        out.foldersScanned = folders.size();
+    for (int i = folders.size() - 1; i >= 0; --i) {
+        const QString name = folders.at(i).fileName();
+        const QString newName = rule(name);
+        if (newName == name)
+            continue;
+        const QString oldPath = QDir::toNativeSeparators(folders.at(i).filePath());
+        out.progress << oldPath;
+        if (RefRename(out, oldPath, FolderTargetPrefix(folders.at(i).dir().absolutePath()), newName,
+                      newName))
+            ++out.foldersChanged;
+    }
+}
+
+enum class PassKind { Replace, MultiPair, Insert };
+
+RefOutcome RefPass(PassKind kind, const JobParameters &p)
+{
+    RefOutcome out;
+    const auto replace = [&p](const QString &find, const QString &replacement) {
+        return [=](const QString &part) { return ReplaceInName(part, find, replacement, p.regExpMode); };
+    };
+    if (kind == PassKind::Replace) {
+        RefFilePhase(p, out, true, false, replace(p.findText, p.replacementText));
+        if (!p.onlyFiles && !p.onlyExtension)
+            RefFolderPhase(p, out, true, replace(p.findText, p.replacementText));
+    } else if (kind == PassKind::MultiPair) {
+        for (int k = 0; k < p.findList.size(); ++k) {
+            RefFilePhase(p, out, false, false, replace(p.findList.at(k), p.replacementList.at(k)));
+            if (!p.onlyFiles)
+                RefFolderPhase(p, out, false, replace(p.findList.at(k), p.replacementList.at(k)));
+        }
+    } else {
+        const auto insert = [&p](const QString &part) {
+            return InsertIntoName(part, p.insertText, p.insertBefore);
+        };
+        RefFilePhase(p, out, true, true, insert);
+        if (!p.onlyFiles && !p.onlyExtension)
+            RefFolderPhase(p, out, true, insert);
+    }
+    if (!out.log.isEmpty()) {
+        QString text;
+        for (const QString &line : out.log)
+            text += line + QLatin1Char('\n');
+        QFile report(p.folderPath + RenameReportFileName());
+        if (report.open(QIODevice::WriteOnly))
+            report.write(text.toLocal8Bit());
+    }
+    return out;
+}
+
+// --- Random trees --------------------------------------------------------------
+
+const char *const kNames[] = {
+    "abc", "ABC", "aBc", "abc.txt", "ABC.TXT", "a.tar.gz", "README", ".profile", "a.", "x y z",
+    "draft 1.jpg", "Draft 2.JPG", "draft_draft", "照片", "照片.jpg", "报告 draft.docx", "Éclair",
+    "éclair", "écu", "İstanbul", "ißen", "Straße", "𝒜lpha", "zeta", "Zeta", "_under", "~tilde",
+    "10", "9", "b.2020", ".hidden draft", "..dots", "\xef\xbb\xbf" "bom"};
+// Bytes that are not UTF-8: the toolkit lists no such name.
+const char *const kBadNames[] = {"bad\xff draft", "d\xe9j\xe0", "half\xe4\xb8"};
+
+class TreeMaker
+{
+public:
+    TreeMaker(const QByteArray &root, unsigned seed) : root_(root), random_(seed) {}
+
+    void Build()
+    {
+        std::vector<QByteArray> folders{root_};
+        for (int i = 0; i < 70; ++i) {
+            const QByteArray folder = folders[Below(int(folders.size()))];
+            const QByteArray path = folder + '/' + Name();
+            const int what = Below(100);
+            if (what < 45) {
+                ::close(::open(path.constData(), O_CREAT | O_WRONLY | O_EXCL, 0644));
+            } else if (what < 65) {
+                if (::mkdir(path.constData(), 0755) == 0 && folders.size() < 14)
+                    folders.push_back(path);
+            } else if (what < 72) {
+                // To a file or folder of the tree, an ancestor among them.
+                ::symlink(folders[Below(int(folders.size()))].constData(), path.constData());
+            } else if (what < 77) {
+                ::symlink((root_ + "/no such entry").constData(), path.constData());
+            } else if (what < 81) {
+                ::mkfifo(path.constData(), 0644);
+            } else if (what < 84) {
+                const QByteArray fifo = folder + "/fifo target";
+                ::mkfifo(fifo.constData(), 0644);
+                ::symlink(fifo.constData(), path.constData());
+            } else if (what < 90) {
+                const QByteArray bad = folder + '/' + kBadNames[Below(3)];
+                ::close(::open(bad.constData(), O_CREAT | O_WRONLY | O_EXCL, 0644));
+            } else if (what < 94) {
+                // Unreadable: listed by its parent, but it lists nothing.
+                if (::mkdir(path.constData(), 0755) == 0) {
+                    ::close(::open((path + "/inside draft").constData(), O_CREAT | O_WRONLY, 0644));
+                    ::chmod(path.constData(), 0);
+                }
+            } else {
+                // A folder one can list but not enter (no search right).
+                if (::mkdir(path.constData(), 0755) == 0) {
+                    ::close(::open((path + "/seen draft").constData(), O_CREAT | O_WRONLY, 0644));
+                    ::chmod(path.constData(), 0444);
+                }
+            }
+        }
+    }
+
+    // Gives back every right below `path` (folders renamed since included),
+    // so the tree can be compared and removed.
+    static void Unlock(const QByteArray &path)
+    {
+        ::chmod(path.constData(), 0755);
+        DIR *dir = ::opendir(path.constData());
+        if (!dir)
+            return;
+        QList<QByteArray> folders;
+        while (const dirent *entry = ::readdir(dir))
+            if (entry->d_type == DT_DIR && qstrcmp(entry->d_name, ".") != 0
+                && qstrcmp(entry->d_name, "..") != 0)
+                folders << path + '/' + entry->d_name;
+        ::closedir(dir);
+        for (const QByteArray &folder : folders)
+            Unlock(folder);
+    }
+    void Unlock() { Unlock(root_); }
+
+private:
+    int Below(int n) { return int(random_() % unsigned(n)); }
+    QByteArray Name()
+    {
+        QByteArray name = kNames[Below(int(sizeof kNames / sizeof *kNames))];
+        return Below(3) == 0 ? name + ' ' + QByteArray::number(Below(5)) : name;
+    }
+    QByteArray root_;
+    std::mt19937 random_;
+};
+
+QByteArray RawTree(const QByteArray &root, const QByteArray &relative = QByteArray())
+{
+    // Byte names, so that names the toolkit can't read are compared too.
+    QByteArray out;
+    DIR *dir = ::opendir((relative.isEmpty() ? root : root + '/' + relative).constData());
+    if (!dir)
+        return out;
+    QList<QByteArray> names;
+    while (const dirent *entry = ::readdir(dir))
+        if (qstrcmp(entry->d_name, ".") != 0 && qstrcmp(entry->d_name, "..") != 0)
+            names << entry->d_name;
+    ::closedir(dir);
+    std::sort(names.begin(), names.end());
+    for (const QByteArray &name : names) {
+        const QByteArray rel = relative.isEmpty() ? name : relative + '/' + name;
+        struct stat info;
+        ::lstat((root + '/' + rel).constData(), &info);
+        out += rel + (S_ISDIR(info.st_mode) ? "/" : S_ISLNK(info.st_mode) ? "@" : "") + '\n';
+        if (S_ISDIR(info.st_mode))
+            out += RawTree(root, rel);
+    }
+    return out;
+}
+
+// By bytes: QDir would not see the names it can't read.
+void RemoveRaw(const QString &path)
+{
+    ::nftw(QFile::encodeName(path).constData(),
+           [](const char *entry, const struct stat *, int type, FTW *) {
+               return type == FTW_DP ? ::rmdir(entry) : ::unlink(entry);
+           },
+           16, FTW_DEPTH | FTW_PHYS);
+}
+
+// Root reads every folder whatever its mode; without these two capabilities
+// the modes hold for it as for anyone.
+bool DropReadOverride(bool drop)
+{
+    if (::geteuid() != 0)
+        return true;
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2] = {};
+    if (::syscall(SYS_capget, &header, data) != 0)
+        return false;
+    const unsigned bits = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
+    if (drop)
+        data[0].effective &= ~bits;
+    else
+        data[0].effective |= bits & data[0].permitted;
+    return ::syscall(SYS_capset, &header, data) == 0;
+}
+
+QString WithoutSeconds(const QString &summary)
+{
+    QString text = summary;
+    return text.replace(QRegularExpression(QStringLiteral("\\d+秒。$")), QString());
+}
+
+} // namespace
+
+class DifferentialTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void scanMatchesToolkitListings_data();
+    void scanMatchesToolkitListings();
+    void passMatchesStraightforwardPass_data();
+    void passMatchesStraightforwardPass();
+
+private:
+    void Build(unsigned seed);
+    void Clear();
+
+    QTemporaryDir dir_;
+    QString root_;
+    QScopedPointer<TreeMaker> maker_;
+    ViewerRecorder viewer_;
+    int renamesSeen_ = 0;
+};
+
+void DifferentialTest::initTestCase()
+{
+    QVERIFY(dir_.isValid());
+    root_ = dir_.path() + QStringLiteral("/tree");
+    viewer_.Install();
+    if (!DropReadOverride(true))
+        QSKIP("running as root and the read-override capabilities can't be dropped: "
+              "unreadable folders would read like any other");
+}
+
+void DifferentialTest::cleanupTestCase()
+{
+    DropReadOverride(false);
+    // The trees are rich enough that the passes really rename.
+    QVERIFY2(renamesSeen_ > 300, qPrintable(QString::number(renamesSeen_)));
+}
+
+void DifferentialTest::Build(unsigned seed)
+{
+    Clear();
+    QVERIFY(QDir().mkpath(root_));
+    maker_.reset(new TreeMaker(QFile::encodeName(root_), seed));
+    maker_->Build();
+}
+
+void DifferentialTest::Clear()
+{
+    if (maker_)
+        maker_->Unlock();
+    RemoveRaw(root_);
+}
+
+void DifferentialTest::scanMatchesToolkitListings_data()
+{
+    QTest::addColumn<unsigned>("seed");
+    for (unsigned seed = 1; seed <= 24; ++seed)
+        QTest::newRow(qPrintable(QString::number(seed))) << seed;
+}
+
+void DifferentialTest::scanMatchesToolkitListings()
+{
+    QFETCH(unsigned, seed);
+    Build(seed);
+    // Relative and unclean paths as typed are listed as the toolkit lists them.
+    const QString saved = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir_.path()));
+    for (const QString &root : {root_, root_ + QLatin1Char('/'), root_ + QStringLiteral("/../tree"),
+                                QStringLiteral("tree/"), QStringLiteral("./tree//")}) {
+        for (const bool files : {true, false}) {
+            const QList<QFileInfo> expected = RefScan(root, files).result;
+            const QList<QFileInfo> actual = files ? ScanFiles(root) : ScanFolders(root);
+            QStringList expectedPaths, actualPaths;
+            for (const QFileInfo &entry : expected)
+                expectedPaths << entry.filePath();
+            for (const QFileInfo &entry : actual)
+                actualPaths << entry.filePath();
+            QCOMPARE(actualPaths, expectedPaths);
+        }
+    }
+    QVERIFY(QDir::setCurrent(saved));
+    Clear();
+}
+
+void DifferentialTest::passMatchesStraightforwardPass_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("find");
+    QTest::addColumn<QString>("replacement");
+    QTest::addColumn<bool>("regExp");
+    QTest::addColumn<bool>("onlyFiles");
+    QTest::addColumn<bool>("onlyExtension");
+    QTest::addColumn<bool>("before");
+    QTest::addColumn<bool>("relative");
+    const int replace = int(PassKind::Replace), pairs = int(PassKind::MultiPair),
+              insert = int(PassKind::Insert);
+    struct Row
+    {
+        const char *name;
+        int kind;
+        const char *find, *replacement;
+        bool regExp, onlyFiles, onlyExtension, before;
+        bool relative = false;
+    };
+    const Row rows[] = {
+        {"replace", replace, "draft", "final", false, false, false, false},
+        {"replaceCase", replace, "abc", "ABC", false, false, false, false},
+        {"replaceIntoTaken", replace, "ABC", "abc", false, false, false, false},
+        {"replaceChinese", replace, "照片", "photo", false, false, false, false},
+        {"replaceRegExp", replace, "^(\\w)(.*)$", "\\2\\1", true, false, false, false},
+        {"replaceDots", replace, ".", "", false, false, false, false},
+        {"replaceOnlyFiles", replace, "a", "b", false, true, false, false},
+        {"replaceExtension", replace, "txt", "", false, false, true, false},
+        {"pairs", pairs, "a\nb\n照", "b\nc\n相", false, false, false, false},
+        {"pairsExtension", pairs, "gz\ntxt", "tgz\ngz", false, false, true, false},
+        {"insertBefore", insert, "_1", "", false, false, false, true},
+        {"insertAfter", insert, " draft", "", false, false, false, false},
+        {"insertExtension", insert, "x", "", false, false, true, false},
+        {"replaceRelativeFolder", replace, "a", "A", false, false, false, false, true},
+        {"insertRelativeFolder", insert, "_", "", false, false, false, true, true},
+    };
+    for (unsigned seed = 1; seed <= 4; ++seed)
+        for (const Row &row : rows)
+            QTest::newRow(qPrintable(QStringLiteral("%1/%2").arg(row.name).arg(seed)))
+                << row.kind << QString::fromUtf8(row.find) << QString::fromUtf8(row.replacement)
+                << row.regExp << row.onlyFiles << row.onlyExtension << row.before << row.relative;
+}
+
+void DifferentialTest::passMatchesStraightforwardPass()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, find);
+    QFETCH(QString, replacement);
+    QFETCH(bool, regExp);
+    QFETCH(bool, onlyFiles);
+    QFETCH(bool, onlyExtension);
+    QFETCH(bool, before);
+    QFETCH(bool, relative);
+    const QString saved = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir_.path()));
+    JobParameters params;
+    params.folderPath = relative ? QStringLiteral("tree/") : root_ + QLatin1Char('/');
+    params.findText = find;
+    params.replacementText = replacement;
+    params.findList = SplitLines(find);
+    params.replacementList = SplitLines(replacement);
+    params.insertText = find;
+    params.insertBefore = before;
+    params.regExpMode = regExp;
+    params.onlyFiles = onlyFiles;
+    params.onlyExtension = onlyExtension;
+    const unsigned seed = unsigned(QString::fromLatin1(QTest::currentDataTag()).section('/', 1).toUInt());
+
+    // The same tree at the same path, once for each pass.
+    Build(seed);
+    const RefOutcome expected = RefPass(PassKind(kind), params);
+    maker_->Unlock();
+    const QByteArray expectedTree = RawTree(QFile::encodeName(root_));
+    const QByteArray expectedReport = ReadFile(root_ + QLatin1Char('/') + RenameReportFileName());
+
+    Build(seed);
+    RecordingSink sink;
+    const PassOutcome out = kind == int(PassKind::Replace)     ? RunReplacePass(params, sink)
+                          : kind == int(PassKind::MultiPair) ? RunMultiPairPass(params, sink)
+                                                               : RunInsertPass(params, sink);
+    maker_->Unlock();
+
+    QCOMPARE(sink.progress, expected.progress);
+    QCOMPARE(sink.targets, expected.targets);
+    QCOMPARE(out.renameLog, expected.log);
+    QCOMPARE(out.filesScanned, expected.filesScanned);
+    QCOMPARE(out.foldersScanned, expected.foldersScanned);
+    QCOMPARE(out.filesChanged, expected.filesChanged);
+    QCOMPARE(out.foldersChanged, expected.foldersChanged);
+    const QString summary = kind == int(PassKind::MultiPair)
+        ? ChangedSummary(expected.filesChanged, expected.foldersChanged, 0)
+        : ScannedSummary(expected.filesScanned, expected.foldersScanned, expected.filesChanged,
+                         expected.foldersChanged, 0);
+    QCOMPARE(WithoutSeconds(out.summary), WithoutSeconds(summary));
+    QCOMPARE(RawTree(QFile::encodeName(root_)), expectedTree);
+    QCOMPARE(ReadFile(root_ + QLatin1Char('/') + RenameReportFileName()), expectedReport);
+    renamesSeen_ += expected.log.size();
+    QVERIFY(QDir::setCurrent(saved));
+    Clear();
+}
+
+QTEST_GUILESS_MAIN(DifferentialTest)
+#include "tst_differential.moc"
