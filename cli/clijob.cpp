@@ -1,5 +1,6 @@
 #include "cli/clijob.h"
 
+#include "cli/dryrun.h"
 #include "cli/journal.h"
 #include "cli/pairfile.h"
 #include "cli/progressline.h"
@@ -166,6 +167,29 @@ private:
     bool journalFailed_ = false;
 };
 
+// The plan, then the summary the real run would print; exit code as a real
+// run's.
+int PrintDryRun(const CliRequest &request, const JobParameters &params)
+{
+#ifdef _WIN32
+    // The in-memory copy resolves paths by the POSIX rules only.
+    (void)request;
+    (void)params;
+    PrintError(QStringLiteral("--dry-run is not available on this system"));
+    return ExitRefused;
+#else
+    const RenamePlan plan = PlanRenameJob(request.command, params, !request.noReport);
+    bool allRenamed = true;
+    for (const PlannedRename &rename : plan.renames) {
+        const QByteArray line = PlanLine(rename) + '\n';
+        std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), stdout);
+        allRenamed = allRenamed && rename.result == PlannedResult::Renamed;
+    }
+    PrintLine(stdout, plan.summary);
+    return allRenamed ? ExitAllRenamed : ExitSomeFailed;
+#endif
+}
+
 } // namespace
 
 QString JobFolderPath(const QString &argument)
@@ -231,13 +255,9 @@ int RunRenameCommand(const CliRequest &request)
     if (!FolderExists(LocalPath(params.folderPath)))
         return Refuse(QStringLiteral("文件夹不存在,请选择正确路径!"));
 
-    if (request.dryRun) {
-        // The plan of a dry run will be made here: the same pass against an
-        // in-memory copy of the tree, after the same checks, before anything
-        // on disk (journal, old reports) is touched.
-        PrintError(QStringLiteral("--dry-run is not available yet"));
-        return ExitRefused;
-    }
+    // After the same checks, before anything on the disk is touched.
+    if (request.dryRun)
+        return PrintDryRun(request, params);
 
     std::unique_ptr<JournalWriter> journal;
     if (!request.journalPath.isEmpty()) {

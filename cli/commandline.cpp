@@ -35,7 +35,8 @@ QString UsageText()
         "  --extension-only  change only the extension of files\n"
         "  --no-report       write no rename report and keep old reports\n"
         "  --journal FILE    record every rename in FILE (a new file) for undo\n"
-        "  --dry-run         show the renames without making them (not available yet)\n"
+        "  --dry-run         list every rename a real run would try, each marked if it\n"
+        "                    would fail and why, then its summary; change nothing\n"
         "  --                every later argument is a text, even one starting with --\n");
 }
 
@@ -133,6 +134,9 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
     }
     if (!misuse.isEmpty())
         return Failure(misuse);
+    // A dry run writes nothing, so a journal asked for would silently stay empty.
+    if (flags.dryRun && flags.journalGiven)
+        return Failure(QStringLiteral("--dry-run writes no journal: leave out --journal"));
 
     const auto wrongCount = [&](const char *expected) {
         return Failure(name + QStringLiteral(" expects ") + QLatin1String(expected));

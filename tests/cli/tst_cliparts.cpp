@@ -75,6 +75,8 @@ private slots:
         row("nothing", {}, "error: no subcommand");
         row("unknown subcommand", {"rename", "F"}, "error: unknown subcommand: rename");
         row("unknown option", {"replace", "F", "a", "b", "--force"}, "error: unknown option: --force");
+        row("dry run with a journal", {"insert", "F", "x", "--after", "--dry-run", "--journal", "J"},
+            "error: --dry-run writes no journal");
         row("replace short", {"replace", "F", "a"}, "error: replace expects FOLDER FIND REPLACEMENT");
         row("flag twice", {"replace", "F", "a", "b", "--regex", "--regex"}, "error: --regex given twice");
         row("journal without file", {"replace", "F", "a", "b", "--journal"},

@@ -44,12 +44,17 @@ Result RunCli(const QStringList &arguments)
     return result;
 }
 
-// Entries ending in "/" are folders; parents must come first.
+// Entries ending in "/" are folders, "NAME -> TEXT" links; parents must come
+// first.
 bool Make(const QByteArray &root, const QList<QByteArray> &entries)
 {
     for (const QByteArray &entry : entries) {
         const QByteArray path = root + '/' + entry;
-        if (entry.endsWith('/')) {
+        const int arrow = entry.indexOf(" -> ");
+        if (arrow > 0) {
+            if (::symlink(entry.mid(arrow + 4).constData(), (root + '/' + entry.left(arrow)).constData()) != 0)
+                return false;
+        } else if (entry.endsWith('/')) {
             if (::mkdir(path.constData(), 0777) != 0)
                 return false;
         } else {
@@ -384,9 +389,14 @@ private slots:
         QTest::newRow("pair counts checked before the folder")
             << QStringList{"pairs", "ROOT/missing", "TWO_LINES", "ONE_LINE"}
             << "查找数和替换数不一致,请核对!\n" << false;
-        QTest::newRow("dry run, for now")
-            << QStringList{"replace", "ROOT", "a", "b", "--dry-run"}
-            << "quillbarrow-cli: --dry-run is not available yet\n" << true;
+        QTest::newRow("dry run with a journal")
+            << QStringList{"replace", "ROOT", "a", "b", "--dry-run"} << "usage" << true;
+        QTest::newRow("dry run, folder missing")
+            << QStringList{"replace", "ROOT/missing", "a", "b", "--dry-run"}
+            << "文件夹不存在,请选择正确路径!\n" << false;
+        QTest::newRow("dry run, pair counts differ")
+            << QStringList{"pairs", "ROOT", "TWO_LINES", "ONE_LINE", "--dry-run"}
+            << "查找数和替换数不一致,请核对!\n" << false;
         QTest::newRow("pair file missing")
             << QStringList{"pairs", "ROOT", "ROOT/none.txt", "ONE_LINE"}
             << "quillbarrow-cli: cannot read " << false;
@@ -479,6 +489,165 @@ private slots:
         for (auto it = after.begin(); it != after.end(); ++it)
             it.value().replace("ROOT", root_);
         QCOMPARE(files, after);
+    }
+
+    void dryRun_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QList<QByteArray>>("tree");
+        QTest::addColumn<bool>("oldReports");
+        QTest::addColumn<QByteArray>("plan"); // ROOT for the folder
+        QTest::addColumn<int>("code");
+
+        using L = QList<QByteArray>;
+        const L tree{"a.txt", "adir/", "adir/a.jpg", "keep.txt"};
+        QTest::newRow("all would succeed; old reports stay")
+            << QStringList{"replace", "ROOT", "a", "b", "--dry-run"} << tree << true
+            << QByteArray("rename: ROOT/a.txt -> ROOT/b.txt\n"
+                          "rename: ROOT/adir/a.jpg -> ROOT/adir/b.jpg\n"
+                          "rename: ROOT/adir -> ROOT/bdir\n"
+                          "扫描文件3个,扫描文件夹1个,修改文件名2个,修改文件夹名1个,耗时0秒。\n")
+            << 0;
+        QTest::newRow("--no-report: the old reports are scanned too")
+            << QStringList{"replace", "ROOT", "a", "b", "--dry-run", "--no-report"} << tree << true
+            << QByteArray("rename: ROOT/a.txt -> ROOT/b.txt\n"
+                          "rename: ROOT/adir/a.jpg -> ROOT/adir/b.jpg\n"
+                          "rename: ROOT/adir -> ROOT/bdir\n"
+                          "扫描文件6个,扫描文件夹1个,修改文件名2个,修改文件夹名1个,耗时0秒。\n")
+            << 0;
+        QTest::newRow("target exists")
+            << QStringList{"replace", "ROOT", "a", "b", "--dry-run"} << L{"a.txt", "b.txt", "ca.txt"}
+            << false
+            << QByteArray("would fail, target exists: ROOT/a.txt -> ROOT/b.txt\n"
+                          "rename: ROOT/ca.txt -> ROOT/cb.txt\n"
+                          "扫描文件3个,扫描文件夹0个,修改文件名1个,修改文件夹名0个,耗时0秒。\n")
+            << 1;
+        QTest::newRow("an earlier rename takes the name (names differ in case only)")
+            << QStringList{"replace", "ROOT", "--regex", "[aA]", "b", "--dry-run"}
+            << L{"a.txt", "A.txt"} << false
+            << QByteArray("rename: ROOT/A.txt -> ROOT/b.txt\n"
+                          "would fail, an earlier rename of this job takes that name: "
+                          "ROOT/a.txt -> ROOT/b.txt\n"
+                          "扫描文件2个,扫描文件夹0个,修改文件名1个,修改文件夹名0个,耗时0秒。\n")
+            << 1;
+        QTest::newRow("not a valid name: a separator")
+            << QStringList{"replace", "ROOT", "a", "x/y", "--dry-run"} << L{"a.txt", "adir/"} << false
+            << QByteArray("would fail, not a valid name: ROOT/a.txt -> ROOT/x/y.txt\n"
+                          "would fail, not a valid name: ROOT/adir -> ROOT/x/ydir\n"
+                          "扫描文件1个,扫描文件夹1个,修改文件名0个,修改文件夹名0个,耗时0秒。\n")
+            << 1;
+        QTest::newRow("not a valid name: empty, or \"..\" (pairs)")
+            << QStringList{"pairs", "ROOT", "--regex", "--pair", "^a\\.txt$", "", "--pair", "^b$", "..",
+                           "--dry-run"}
+            << L{"a.txt", "b/"} << false
+            << QByteArray("would fail, not a valid name: ROOT/a.txt -> ROOT/\n"
+                          "would fail, not a valid name: ROOT/b -> ROOT/..\n"
+                          "修改文件名0个,修改文件夹名0个,耗时0秒。\n")
+            << 1;
+        QTest::newRow("pairs chain through folder renames")
+            << QStringList{"pairs", "ROOT", "--pair", "a", "b", "--pair", "b", "c", "--dry-run"}
+            << L{"a.txt", "adir/", "adir/a.jpg"} << false
+            << QByteArray("rename: ROOT/a.txt -> ROOT/b.txt\n"
+                          "rename: ROOT/adir/a.jpg -> ROOT/adir/b.jpg\n"
+                          "rename: ROOT/adir -> ROOT/bdir\n"
+                          "rename: ROOT/b.txt -> ROOT/c.txt\n"
+                          "rename: ROOT/bdir/b.jpg -> ROOT/bdir/c.jpg\n"
+                          "rename: ROOT/bdir -> ROOT/cdir\n"
+                          "修改文件名4个,修改文件夹名2个,耗时0秒。\n")
+            << 0;
+        QTest::newRow("a folder reached twice, through a link")
+            << QStringList{"replace", "ROOT", "x", "y", "--dry-run"} << L{"a/", "a/x", "l -> a"}
+            << false
+            << QByteArray("rename: ROOT/a/x -> ROOT/a/y\n"
+                          "would fail, an earlier rename of this job moved it: ROOT/l/x -> ROOT/l/y\n"
+                          "扫描文件2个,扫描文件夹2个,修改文件名1个,修改文件夹名0个,耗时0秒。\n")
+            << 1;
+        QTest::newRow("a dangling link mended by an earlier pair")
+            << QStringList{"pairs", "ROOT", "--pair", "a", "b", "--pair", "x", "y", "--dry-run"}
+            << L{"a/", "a/x", "l -> b"} << false
+            << QByteArray("rename: ROOT/a -> ROOT/b\n"
+                          "rename: ROOT/b/x -> ROOT/b/y\n"
+                          "would fail, an earlier rename of this job moved it: ROOT/l/x -> ROOT/l/y\n"
+                          "修改文件名1个,修改文件夹名1个,耗时0秒。\n")
+            << 1;
+        QTest::newRow("control bytes shown escaped")
+            << QStringList{"insert", "ROOT", "_1", "--after", "--dry-run"} << L{"a\tb.txt"} << false
+            << QByteArray("rename: ROOT/a\\x09b.txt -> ROOT/a\\x09b_1.txt\n"
+                          "扫描文件1个,扫描文件夹0个,修改文件名1个,修改文件夹名0个,耗时0秒。\n")
+            << 0;
+    }
+
+    // The plan, its marks and its exit code; nothing on the disk changes.
+    void dryRun()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QList<QByteArray>, tree);
+        QFETCH(bool, oldReports);
+        QFETCH(QByteArray, plan);
+        QFETCH(int, code);
+
+        QVERIFY(Make(root_, tree));
+        if (oldReports)
+            for (const QString &name : OldReports)
+                QVERIFY(WriteAll(Root() + QLatin1Char('/') + name, "old"));
+        const Tree before = Snapshot(root_);
+
+        const Result run = RunCli(WithRoot(arguments));
+        QCOMPARE(run.err, QByteArray());
+        QCOMPARE(run.out, plan.replace("ROOT", root_));
+        QCOMPARE(run.code, code);
+        QCOMPARE(Listing(Snapshot(root_)), Listing(before));
+        if (oldReports)
+            for (const QString &name : OldReports)
+                QCOMPARE(ReadAll(Root() + QLatin1Char('/') + name), QByteArray("old"));
+    }
+
+    void dryRunThenRealRun_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("replace") << QStringList{"replace", "ROOT", "a", "b"};
+        QTest::newRow("pairs there and back")
+            << QStringList{"pairs", "ROOT", "--pair", "a", "b", "--pair", "b", "a"};
+        QTest::newRow("insert before") << QStringList{"insert", "ROOT", "b", "--before"};
+        QTest::newRow("regex, files only")
+            << QStringList{"replace", "ROOT", "--regex", "^(.)", "\\1\\1", "--files-only"};
+        QTest::newRow("extension only") << QStringList{"replace", "ROOT", "txt", "TXT", "--extension-only"};
+    }
+
+    // The real program, dry and then for real on the same tree: the plan's
+    // renames are the journal's, and the summary and exit code are the same.
+    void dryRunThenRealRun()
+    {
+        QFETCH(QStringList, arguments);
+        QVERIFY(Make(root_, {"a.txt", "b.txt", "A.txt", "aa.TXT", ".a", "adir/", "adir/a.jpg",
+                             "adir/b.jpg", "adir/.hid/", "adir/.hid/a", "adir/up -> ..", "bdir/",
+                             "ab/", "ab/a b.txt", "la -> adir", "lf -> a.txt", "dang -> nowhere",
+                             "lb -> bb"}));
+        const Result dry = RunCli(WithRoot(arguments + QStringList{"--dry-run"}));
+        QCOMPARE(dry.err, QByteArray());
+        QList<QByteArray> lines = dry.out.split('\n');
+        QVERIFY(lines.size() > 2 && lines.takeLast().isEmpty());
+        const QByteArray summary = lines.takeLast();
+        QList<QPair<QByteArray, QByteArray>> planned;
+        int failing = 0;
+        for (const QByteArray &line : lines) {
+            if (line.startsWith("would fail, ")) {
+                ++failing;
+                continue;
+            }
+            QVERIFY2(line.startsWith("rename: "), line.constData());
+            const int arrow = line.indexOf(" -> ");
+            QVERIFY(arrow > 0 && line.indexOf(" -> ", arrow + 1) < 0);
+            planned << qMakePair(line.mid(8, arrow - 8), line.mid(arrow + 4));
+        }
+        QVERIFY(!planned.isEmpty());
+
+        const QString journal = temp_.path() + QStringLiteral("/real-after-dry-%1.txt").arg(serial_);
+        const Result real = RunCli(WithRoot(arguments + QStringList{"--journal", journal}));
+        QCOMPARE(JournalRecords(journal), planned);
+        QCOMPARE(real.out, summary + '\n');
+        QCOMPARE(real.code, dry.code);
+        QCOMPARE(real.code, failing ? 1 : 0);
     }
 
     // Odd names survive the journal byte for byte; names that are not valid in
