@@ -134,25 +134,23 @@ const NameDecoder &Decoder()
     return decoder;
 }
 
-// One listed entry while its folder is sorted, with its name as UTF-16 code
-// units lower-cased (the sort key) and as they are (the tie-break), both in
-// the folder's unit buffer; ties beyond those keep the listing's order.
+// One listed entry while its folder is sorted. An ASCII name compares on its
+// bytes; any other through its UTF-16 code units lower-cased (the sort key)
+// and as they are (the tie-break), both in the folder's unit buffer. Ties
+// beyond those keep the listing's order.
 struct Candidate
 {
     const char *name;
     int size;
+    bool ascii;
     std::uint32_t key, keyLength, raw, rawLength, order;
     bool exact;
     bool enter;
 };
 
-int CompareUnits(const ushort *a, std::uint32_t lengthA, const ushort *b, std::uint32_t lengthB)
+inline ushort LowerAscii(ushort c)
 {
-    const std::uint32_t common = std::min(lengthA, lengthB);
-    for (std::uint32_t i = 0; i < common; ++i)
-        if (a[i] != b[i])
-            return a[i] < b[i] ? -1 : 1;
-    return lengthA == lengthB ? 0 : (lengthA < lengthB ? -1 : 1);
+    return c >= 'A' && c <= 'Z' ? ushort(c + ('a' - 'A')) : c;
 }
 
 // SiblingNameLess on the candidates' names, as QString::toLower and
@@ -164,13 +162,45 @@ public:
 
     bool operator()(const Candidate &a, const Candidate &b) const
     {
-        int order = CompareUnits(units_ + a.key, a.keyLength, units_ + b.key, b.keyLength);
-        if (order == 0)
-            order = CompareUnits(units_ + a.raw, a.rawLength, units_ + b.raw, b.rawLength);
+        int order;
+        if (a.ascii && b.ascii) {
+            order = Compare(a, b, [&](const Candidate &c, std::uint32_t i) {
+                return LowerAscii(static_cast<unsigned char>(c.name[i]));
+            });
+            if (order == 0)
+                order = Compare(a, b, [&](const Candidate &c, std::uint32_t i) {
+                    return ushort(static_cast<unsigned char>(c.name[i]));
+                });
+        } else {
+            order = Compare(a, b, [&](const Candidate &c, std::uint32_t i) {
+                return c.ascii ? LowerAscii(static_cast<unsigned char>(c.name[i]))
+                               : units_[c.key + i];
+            });
+            if (order == 0)
+                order = Compare(a, b, [&](const Candidate &c, std::uint32_t i) {
+                    return c.ascii ? ushort(static_cast<unsigned char>(c.name[i]))
+                                   : units_[c.raw + i];
+                }, false);
+        }
         return order != 0 ? order < 0 : a.order < b.order;
     }
 
 private:
+    // Code unit by code unit, then the shorter first.
+    template <typename Unit>
+    static int Compare(const Candidate &a, const Candidate &b, Unit unit, bool folded = true)
+    {
+        const std::uint32_t lengthA = a.ascii ? std::uint32_t(a.size) : (folded ? a.keyLength : a.rawLength);
+        const std::uint32_t lengthB = b.ascii ? std::uint32_t(b.size) : (folded ? b.keyLength : b.rawLength);
+        const std::uint32_t common = std::min(lengthA, lengthB);
+        for (std::uint32_t i = 0; i < common; ++i) {
+            const ushort x = unit(a, i), y = unit(b, i);
+            if (x != y)
+                return x < y ? -1 : 1;
+        }
+        return lengthA == lengthB ? 0 : (lengthA < lengthB ? -1 : 1);
+    }
+
     const ushort *units_;
 };
 
@@ -232,16 +262,9 @@ private:
             if (!(kind_ == ScanKind::Files ? file || folder : folder))
                 continue;
             const char *bytes = listing_.Name(entry);
-            Candidate candidate{bytes, entry.nameSize, 0, 0, 0, 0, order++, true, false};
+            Candidate candidate{bytes, entry.nameSize, false, 0, 0, 0, 0, order++, true, false};
             if (IsAscii(bytes, entry.nameSize) && Decoder().AsciiReadsAsLatin1()) {
-                candidate.key = static_cast<std::uint32_t>(units_.size());
-                for (int i = 0; i < entry.nameSize; ++i) {
-                    const ushort c = static_cast<unsigned char>(bytes[i]);
-                    units_.push_back(c >= 'A' && c <= 'Z' ? ushort(c + ('a' - 'A')) : c);
-                }
-                candidate.raw = static_cast<std::uint32_t>(units_.size());
-                units_.insert(units_.end(), bytes, bytes + entry.nameSize);
-                candidate.keyLength = candidate.rawLength = entry.nameSize;
+                candidate.ascii = true;
             } else {
                 if (!Decoder().Decode(bytes, entry.nameSize, name, candidate.exact))
                     continue;

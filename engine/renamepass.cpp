@@ -106,31 +106,9 @@ struct NewFileName
     QString newName;
 };
 
-// A line's UTF-8 size, or -1 when it holds a lone surrogate (left to the
-// toolkit's encoder then).
-int Utf8Size(const QString &line)
-{
-    const ushort *unit = line.utf16();
-    const int length = line.size();
-    int size = 0;
-    for (int i = 0; i < length; ++i) {
-        const ushort c = unit[i];
-        if (c < 0x80) {
-            size += 1;
-        } else if (c < 0x800) {
-            size += 2;
-        } else if (QChar::isHighSurrogate(c) && i + 1 < length && QChar::isLowSurrogate(unit[i + 1])) {
-            size += 4;
-            ++i;
-        } else if (QChar::isSurrogate(c)) {
-            return -1;
-        } else {
-            size += 3;
-        }
-    }
-    return size;
-}
-
+// UTF-8 of a line into `out` (room for three bytes per code unit); null
+// when the line holds a lone surrogate, which is left to the toolkit's
+// encoder.
 char *WriteUtf8(const QString &line, char *out)
 {
     const ushort *unit = line.utf16();
@@ -143,14 +121,15 @@ char *WriteUtf8(const QString &line, char *out)
         }
         if (c < 0x800) {
             *out++ = char(0xC0 | (c >> 6));
+        } else if (QChar::isSurrogate(c)) {
+            if (!QChar::isHighSurrogate(c) || i + 1 == length || !QChar::isLowSurrogate(unit[i + 1]))
+                return nullptr;
+            c = QChar::surrogateToUcs4(ushort(c), unit[++i]);
+            *out++ = char(0xF0 | (c >> 18));
+            *out++ = char(0x80 | ((c >> 12) & 0x3F));
+            *out++ = char(0x80 | ((c >> 6) & 0x3F));
         } else {
-            if (QChar::isHighSurrogate(c)) {
-                c = QChar::surrogateToUcs4(ushort(c), unit[++i]);
-                *out++ = char(0xF0 | (c >> 18));
-                *out++ = char(0x80 | ((c >> 12) & 0x3F));
-            } else {
-                *out++ = char(0xE0 | (c >> 12));
-            }
+            *out++ = char(0xE0 | (c >> 12));
             *out++ = char(0x80 | ((c >> 6) & 0x3F));
         }
         *out++ = char(0x80 | (c & 0x3F));
@@ -162,15 +141,18 @@ char *WriteUtf8(const QString &line, char *out)
 // temporary where the locale is UTF-8).
 void AppendReportLine(const QString &line, bool utf8, std::string &out)
 {
-    const int direct = utf8 ? Utf8Size(line) : -1;
-    if (direct >= 0) {
-        const std::size_t at = out.size();
-        out.resize(at + std::size_t(direct));
-        WriteUtf8(line, &out[at]);
-    } else {
-        const QByteArray local = line.toLocal8Bit();
-        out.append(local.constData(), std::size_t(local.size()));
+    const std::size_t at = out.size();
+    if (utf8) {
+        out.resize(at + 3 * std::size_t(line.size()));
+        if (char *end = WriteUtf8(line, &out[at])) {
+            out.resize(std::size_t(end - out.data()));
+            out.push_back('\n');
+            return;
+        }
+        out.resize(at);
     }
+    const QByteArray local = line.toLocal8Bit();
+    out.append(local.constData(), std::size_t(local.size()));
     out.push_back('\n');
 }
 

@@ -327,7 +327,7 @@ private slots:
     {
         QFETCH(int, job);
         QFETCH(unsigned, seed);
-        const Job spec = Jobs().at(job);
+        const Job jobToRun = Jobs().at(job);
         const QByteArray container = QFile::encodeName(temp_.path()) + "/j"
             + QByteArray::number(job) + "s" + QByteArray::number(seed);
         container_ = container;
@@ -338,24 +338,24 @@ private slots:
         // Now and then the chosen folder by a path that is not clean.
         params.folderPath = QFile::decodeName(container)
             + QLatin1String(seed % 4 == 0 ? "/outside/../root/" : seed % 4 == 1 ? "/root/./" : "/root/");
-        params.regExpMode = spec.regex;
-        params.onlyFiles = spec.filesOnly;
-        params.onlyExtension = spec.extensionOnly;
-        params.insertText = spec.insertText;
-        params.insertBefore = spec.before;
-        if (spec.command == CliCommand::Pairs) {
-            params.findList = spec.finds;
-            params.replacementList = spec.replacements;
-        } else if (spec.command == CliCommand::Replace) {
-            params.findText = spec.finds.first();
-            params.replacementText = spec.replacements.first();
+        params.regExpMode = jobToRun.regex;
+        params.onlyFiles = jobToRun.filesOnly;
+        params.onlyExtension = jobToRun.extensionOnly;
+        params.insertText = jobToRun.insertText;
+        params.insertBefore = jobToRun.before;
+        if (jobToRun.command == CliCommand::Pairs) {
+            params.findList = jobToRun.finds;
+            params.replacementList = jobToRun.replacements;
+        } else if (jobToRun.command == CliCommand::Replace) {
+            params.findText = jobToRun.finds.first();
+            params.replacementText = jobToRun.replacements.first();
         }
         const bool noReport = seed % 3 == 0;
 
         DiskFileSystem disk;
         const FsTree before = TreeOf(disk, container);
         MemoryFileSystem memory;
-        const RenamePlan plan = PlanRenameJob(spec.command, params, !noReport, memory);
+        const RenamePlan plan = PlanRenameJob(jobToRun.command, params, !noReport, memory);
         QCOMPARE(TreeOf(disk, container), before); // the dry run touched nothing
         // Taken now: a part of the copy read later would come from the disk
         // as the real run leaves it.
@@ -366,9 +366,9 @@ private slots:
         RecordingSink real(atStart);
         if (!noReport)
             DeleteOldReportFiles(params);
-        const PassOutcome outcome = spec.command == CliCommand::Pairs
+        const PassOutcome outcome = jobToRun.command == CliCommand::Pairs
             ? RunMultiPairPass(params, real)
-            : spec.command == CliCommand::Insert ? RunInsertPass(params, real)
+            : jobToRun.command == CliCommand::Insert ? RunInsertPass(params, real)
                                                  : RunReplacePass(params, real);
         if (outcome.reportWritten)
             QCOMPARE(std::remove(QFile::encodeName(params.folderPath + RenameReportFileName())),
