@@ -35,6 +35,14 @@ public:
         connect(&poll_, &QTimer::timeout, this, [this] { Drain(); });
     }
 
+    // The worker's last push is ordered before this only through its thread's
+    // end; taking the lock makes that order plain to every checker too.
+    ~ProgressRelay() override
+    {
+        const std::lock_guard<std::mutex> locker(lock_);
+        texts_.clear();
+    }
+
     // Any thread.
     void Push(const QString &text)
     {
