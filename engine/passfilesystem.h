@@ -20,8 +20,9 @@ public:
     virtual bool Identify(const std::string &path, EntryIdentity &identity) = 0;
 
     // As Identify, and when the entry is a folder that can be read, its
-    // entries in any order, each with its name, its kind, where a link leads
-    // and whether it is hidden (an empty listing otherwise). The scan makes
+    // entries in any order ("." and ".." left out), each with its name, its
+    // kind, where a link leads and whether it is hidden (an empty listing
+    // otherwise). The scan makes
     // the toolkit's listings out of this and sorts them itself; it never
     // enters a folder whose identity is already on its way down, and
     // remembers each folder's identity for RenameIn.
@@ -31,7 +32,8 @@ public:
     // Renames the entry `name` of the folder at `folder` to `newName` in the
     // same folder, provided the folder found there is still `identity` (so a
     // folder swapped for a link after the scan can't lead a rename
-    // elsewhere). Fails, changing nothing, when it isn't or when any entry
+    // elsewhere). Fails, changing nothing, when it isn't, when either name is
+    // no plain name (empty, ".", "..", a separator in it) or when any entry
     // already stands at `newName`.
     virtual bool RenameIn(const std::string &folder, const EntryIdentity &identity,
                           const char *name, const char *newName) = 0;
