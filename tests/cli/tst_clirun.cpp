@@ -2,6 +2,8 @@
 // temporary folders. Names are handled as raw bytes throughout, so that tabs,
 // line feeds and bytes that are not UTF-8 are compared exactly.
 
+#include "tests/support/removetree.h"
+
 #include <QElapsedTimer>
 #include <QMap>
 #include <QProcess>
@@ -87,25 +89,6 @@ void Scan(const QByteArray &root, const QByteArray &relative, Tree &tree)
     ::closedir(dir);
 }
 
-// QDir can't remove names that are not valid in the locale's encoding.
-void RemoveTree(const QByteArray &path)
-{
-    if (DIR *dir = ::opendir(path.constData())) {
-        while (dirent *entry = ::readdir(dir)) {
-            const QByteArray name(entry->d_name);
-            if (name == "." || name == "..")
-                continue;
-            struct stat info;
-            const QByteArray child = path + '/' + name;
-            if (::lstat(child.constData(), &info) == 0 && S_ISDIR(info.st_mode))
-                RemoveTree(child);
-            else
-                ::unlink(child.constData());
-        }
-        ::closedir(dir);
-    }
-    ::rmdir(path.constData());
-}
 
 Tree Snapshot(const QByteArray &root)
 {

@@ -9,6 +9,7 @@
 #include "engine/passfilesystem.h"
 #include "engine/renamepass.h"
 #include "engine/reportviewer.h"
+#include "tests/support/removetree.h"
 
 #include <QDir>
 #include <QFile>
@@ -258,25 +259,6 @@ private:
     bool ok_ = true;
 };
 
-// QDir can't remove names that are not valid in the locale's encoding.
-void RemoveTree(const QByteArray &path)
-{
-    if (DIR *dir = ::opendir(path.constData())) {
-        while (const dirent *entry = ::readdir(dir)) {
-            const QByteArray name(entry->d_name);
-            struct stat info;
-            const QByteArray child = path + '/' + name;
-            if (name == "." || name == "..")
-                continue;
-            if (::lstat(child.constData(), &info) == 0 && S_ISDIR(info.st_mode))
-                RemoveTree(child);
-            else
-                ::unlink(child.constData());
-        }
-        ::closedir(dir);
-    }
-    ::rmdir(path.constData());
-}
 
 } // namespace
 
