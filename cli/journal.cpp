@@ -1,22 +1,12 @@
 #include "cli/journal.h"
 
-#include "platform/pathchecks.h"
+#include "engine/passfilesystem.h"
 #include "platform/renameentry.h"
 
 #include <QFile>
-#include <QString>
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
-const char JournalHeader[] = "quillbarrow-cli journal 1";
+const char JournalHeader[] = "quillbarrow-cli journal 2";
+const char JournalHeaderV1[] = "quillbarrow-cli journal 1";
 
 namespace {
 
@@ -34,52 +24,142 @@ int HexValue(char digit)
     return -1;
 }
 
-#ifndef _WIN32
-std::string LocalBytes(const QString &path)
+QByteArray Bytes(const std::string &text)
 {
-    return QFile::encodeName(path).toStdString();
-}
-#endif
-
-// Exclusive creation: fopen's "x" mode is missing from older Windows runtimes.
-int CreateNewFile(const QString &path)
-{
-#ifdef _WIN32
-    return _wopen(reinterpret_cast<const wchar_t *>(path.utf16()),
-                  _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-#else
-    return open(LocalBytes(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-#endif
+    return QByteArray(text.data(), static_cast<int>(text.size()));
 }
 
-// Straight to the system, no buffer of our own in between.
-bool WriteAll(int fd, const QByteArray &bytes)
+// Decimal digits only, as the writer puts them: no sign, no spaces.
+bool ParseNumber(const QByteArray &field, std::uint64_t &value)
 {
-    const char *data = bytes.constData();
-    qint64 left = bytes.size();
-    while (left > 0) {
-#ifdef _WIN32
-        const int written = _write(fd, data, static_cast<unsigned>(left));
-#else
-        const ssize_t written = write(fd, data, static_cast<size_t>(left));
-        if (written < 0 && errno == EINTR)
-            continue;
-#endif
-        if (written <= 0)
+    value = 0;
+    if (field.isEmpty() || field.size() > 20)
+        return false;
+    for (const char c : field) {
+        if (c < '0' || c > '9')
             return false;
-        data += written;
-        left -= written;
+        const std::uint64_t digit = static_cast<std::uint64_t>(c - '0');
+        if (value > (UINT64_MAX - digit) / 10)
+            return false;
+        value = value * 10 + digit;
     }
     return true;
 }
 
-bool Truncate(int fd, qint64 size)
+bool ParseVersion1(const QList<QByteArray> &lines, JournalContents &contents, QString &error)
 {
-#ifdef _WIN32
-    return _chsize_s(fd, size) == 0;
-#else
-    return ftruncate(fd, static_cast<off_t>(size)) == 0;
-#endif
+    for (int i = 1; i < lines.size(); ++i) {
+        const QList<QByteArray> fields = lines.at(i).split(' ');
+        JournalRecord record;
+        if (fields.size() != 2 || !UnescapeJournalField(fields.at(0), record.oldPath)
+            || !UnescapeJournalField(fields.at(1), record.newPath)) {
+            error = QStringLiteral("line %1 is not a journal record").arg(i + 1);
+            return false;
+        }
+        contents.records << record;
+    }
+    return true;
+}
+
+bool ParseVersion2(const QList<QByteArray> &lines, JournalContents &contents, QString &error)
+{
+    std::uint64_t expected = 1;
+    PendingIntent open;
+    for (int i = 1; i < lines.size(); ++i) {
+        const QList<QByteArray> fields = lines.at(i).split(' ');
+        const QByteArray &kind = fields.first();
+        std::uint64_t number = 0;
+        bool ok = fields.size() >= 2 && ParseNumber(fields.at(1), number);
+        if (ok && kind == "intent") {
+            PendingIntent intent;
+            ok = !open.present && number == expected && fields.size() == 6
+                && ParseNumber(fields.at(2), intent.identity.volume)
+                && ParseNumber(fields.at(3), intent.identity.index)
+                && UnescapeJournalField(fields.at(4), intent.paths.oldPath)
+                && UnescapeJournalField(fields.at(5), intent.paths.newPath);
+            intent.present = true;
+            open = intent;
+        } else if (ok && (kind == "done" || kind == "failed")) {
+            ok = open.present && number == expected && fields.size() == 2;
+            if (ok && kind == "done")
+                contents.records << open.paths;
+            open = PendingIntent();
+            ++expected;
+        } else {
+            ok = false;
+        }
+        if (!ok) {
+            error = QStringLiteral("line %1 is not a journal record").arg(i + 1);
+            return false;
+        }
+    }
+    contents.pending = open;
+    return true;
+}
+
+enum class Occupant { None, Recorded, Other };
+
+// What stands at `path` itself (a link not followed), told by identity.
+Occupant OccupantOf(const QByteArray &path, const EntryIdentity &recorded)
+{
+    EntryIdentity found;
+    if (!IdentifyEntryItself(path.toStdString(), found))
+        return Occupant::None;
+    return found == recorded ? Occupant::Recorded : Occupant::Other;
+}
+
+bool Exists(const QByteArray &path, EntryIdentity &identity)
+{
+    return IdentifyEntryItself(path.toStdString(), identity);
+}
+
+void PrintRestored(std::FILE *out, const QByteArray &shownNew, const QByteArray &shownOld)
+{
+    std::fprintf(out, "restored: %s -> %s\n", shownNew.constData(), shownOld.constData());
+}
+
+void PrintFailed(std::FILE *err, const QByteArray &shownNew, const QByteArray &shownOld,
+                 const RenameStatus &status)
+{
+    std::fprintf(err, "failed: %s -> %s (%s)\n", shownNew.constData(), shownOld.constData(),
+                 SystemErrorText(status.systemCode).c_str());
+}
+
+// The last rename the run asked for, its outcome unknown: the identity it
+// recorded tells whether the entry moved.
+void UndoPending(const PendingIntent &pending, UndoCounts &counts, std::FILE *out,
+                 std::FILE *err)
+{
+    const QByteArray &oldPath = pending.paths.oldPath;
+    const QByteArray &newPath = pending.paths.newPath;
+    const QByteArray shownOld = DisplayPath(oldPath);
+    const QByteArray shownNew = DisplayPath(newPath);
+    const Occupant atNew = OccupantOf(newPath, pending.identity);
+    const Occupant atOld = OccupantOf(oldPath, pending.identity);
+    if (atNew == Occupant::Recorded && atOld != Occupant::Other) {
+        // Both names may answer for the one entry (a change of case only on
+        // a file system that ignores case): putting OLD back is then right too.
+        const RenameStatus status = RenameEntry(newPath.toStdString(), oldPath.toStdString());
+        if (status.Succeeded()) {
+            ++counts.restored;
+            PrintRestored(out, shownNew, shownOld);
+        } else if (atOld == Occupant::Recorded && status.error == RenameError::TargetExists) {
+            std::fprintf(out, "not made, nothing to undo: %s -> %s\n", shownOld.constData(),
+                         shownNew.constData());
+        } else {
+            ++counts.failed;
+            PrintFailed(err, shownNew, shownOld, status);
+        }
+    } else if (atOld == Occupant::Recorded && atNew != Occupant::Recorded) {
+        std::fprintf(out, "not made, nothing to undo: %s -> %s\n", shownOld.constData(),
+                     shownNew.constData());
+    } else {
+        ++counts.skipped;
+        std::fprintf(err,
+                     "skipped, last rename unresolved: %s (not the entry that stood at %s, "
+                     "or that name is taken)\n",
+                     shownNew.constData(), shownOld.constData());
+    }
 }
 
 } // namespace
@@ -125,56 +205,77 @@ bool UnescapeJournalField(const QByteArray &field, QByteArray &bytes)
     return !bytes.isEmpty() && !bytes.contains('\0');
 }
 
-JournalWriter::~JournalWriter()
+QByteArray JournalIntentLine(std::uint64_t number, const EntryIdentity &identity,
+                             const QByteArray &oldPath, const QByteArray &newPath)
 {
-    if (fd_ >= 0)
-        Close();
+    return "intent " + QByteArray::number(static_cast<qulonglong>(number)) + ' '
+        + QByteArray::number(static_cast<qulonglong>(identity.volume)) + ' '
+        + QByteArray::number(static_cast<qulonglong>(identity.index)) + ' '
+        + EscapeJournalField(oldPath) + ' ' + EscapeJournalField(newPath) + '\n';
+}
+
+QByteArray JournalResultLine(std::uint64_t number, bool done)
+{
+    return (done ? "done " : "failed ") + QByteArray::number(static_cast<qulonglong>(number))
+        + '\n';
 }
 
 bool JournalWriter::Create(const QString &path, QString &error)
 {
-    fd_ = CreateNewFile(path);
-    if (fd_ < 0) {
-        error = errno == EEXIST ? QStringLiteral("it exists already (an old journal is never replaced)")
-                                : QString::fromLocal8Bit(std::strerror(errno));
+    int code = 0;
+    bool exists = false;
+    if (!file_.Create(EncodeNativePath(path), code, exists)) {
+        lastError_ = code;
+        error = exists ? QStringLiteral("it exists already (an old journal is never replaced)")
+                       : QString::fromLocal8Bit(SystemErrorText(code).c_str());
         return false;
     }
-    const QByteArray header = QByteArray(JournalHeader) + '\n';
-    if (!WriteAll(fd_, header)) {
-        error = QString::fromLocal8Bit(std::strerror(errno));
+    if (!Write(QByteArray(JournalHeader) + '\n', code)) {
+        error = QString::fromLocal8Bit(SystemErrorText(code).c_str());
         return false;
     }
-    size_ = header.size();
     return true;
 }
 
-bool JournalWriter::Append(const QByteArray &oldPath, const QByteArray &newPath)
+bool JournalWriter::Write(const QByteArray &line, int &systemCode)
 {
-    if (fd_ < 0)
+    // After a failed write the file may end in part of a line: anything more
+    // would be glued to it.
+    if (broken_ || !file_.IsOpen()) {
+        systemCode = lastError_;
         return false;
-    const QByteArray line = EscapeJournalField(oldPath) + ' ' + EscapeJournalField(newPath) + '\n';
-    if (WriteAll(fd_, line)) {
-        size_ += line.size();
-        return true;
     }
-    // No half record: the journal ends with the last whole one.
-    Truncate(fd_, size_);
+    if (file_.Append(line.constData(), static_cast<std::size_t>(line.size()), systemCode))
+        return true;
+    broken_ = true;
+    lastError_ = systemCode;
     return false;
+}
+
+bool JournalWriter::WriteIntent(const std::string &oldPath, const std::string &newPath,
+                                const EntryIdentity &identity, int &systemCode)
+{
+    const std::uint64_t number = number_ + 1;
+    if (!Write(JournalIntentLine(number, identity, Bytes(oldPath), Bytes(newPath)), systemCode))
+        return false;
+    number_ = number;
+    return true;
+}
+
+bool JournalWriter::WriteResult(bool done, int &systemCode)
+{
+    return Write(JournalResultLine(number_, done), systemCode);
+}
+
+bool JournalWriter::Identify(EntryIdentity &identity) const
+{
+    return file_.Identify(identity);
 }
 
 bool JournalWriter::Close()
 {
-    if (fd_ < 0)
-        return false;
-#ifdef _WIN32
-    bool ok = _commit(fd_) == 0;
-    ok = _close(fd_) == 0 && ok;
-#else
-    bool ok = fsync(fd_) == 0;
-    ok = close(fd_) == 0 && ok;
-#endif
-    fd_ = -1;
-    return ok;
+    int code = 0;
+    return file_.IsOpen() && file_.SyncAndClose(code) && !broken_;
 }
 
 bool ReadJournal(const QString &path, JournalContents &contents, QString &error)
@@ -190,21 +291,16 @@ bool ReadJournal(const QString &path, JournalContents &contents, QString &error)
     // What follows the last line feed: empty, or a record cut off mid-write.
     contents.cutOff = !lines.last().isEmpty();
     lines.removeLast();
-    if (lines.isEmpty() || lines.first() != JournalHeader) {
-        error = QStringLiteral("not a quillbarrow-cli journal");
-        return false;
+    if (!lines.isEmpty() && lines.first() == JournalHeader) {
+        contents.version = 2;
+        return ParseVersion2(lines, contents, error);
     }
-    for (int i = 1; i < lines.size(); ++i) {
-        const QList<QByteArray> fields = lines.at(i).split(' ');
-        JournalRecord record;
-        if (fields.size() != 2 || !UnescapeJournalField(fields.at(0), record.oldPath)
-            || !UnescapeJournalField(fields.at(1), record.newPath)) {
-            error = QStringLiteral("line %1 is not a journal record").arg(i + 1);
-            return false;
-        }
-        contents.records << record;
+    if (!lines.isEmpty() && lines.first() == JournalHeaderV1) {
+        contents.version = 1;
+        return ParseVersion1(lines, contents, error);
     }
-    return true;
+    error = QStringLiteral("not a quillbarrow-cli journal");
+    return false;
 }
 
 QByteArray DisplayPath(const QByteArray &path)
@@ -220,37 +316,39 @@ QByteArray DisplayPath(const QByteArray &path)
     return shown;
 }
 
-UndoCounts UndoJournal(const QList<JournalRecord> &records, std::FILE *out, std::FILE *err)
+UndoCounts UndoJournal(const JournalContents &contents, std::FILE *out, std::FILE *err)
 {
     UndoCounts counts;
+    if (contents.pending.present)
+        UndoPending(contents.pending, counts, out, err);
+    const QList<JournalRecord> &records = contents.records;
     for (int i = records.size() - 1; i >= 0; --i) {
-        const std::string oldPath = records.at(i).oldPath.toStdString();
-        const std::string newPath = records.at(i).newPath.toStdString();
-        const QByteArray shownOld = DisplayPath(records.at(i).oldPath);
-        const QByteArray shownNew = DisplayPath(records.at(i).newPath);
-        bool oldTaken = FileExists(oldPath);
-#ifdef _WIN32
-        // A change of case only: the old name answers for the entry itself.
-        if (oldTaken
-            && QString::compare(QFile::decodeName(records.at(i).oldPath),
-                                QFile::decodeName(records.at(i).newPath), Qt::CaseInsensitive)
-                == 0)
-            oldTaken = false;
-#endif
-        if (!FileExists(newPath)) {
+        const QByteArray &oldPath = records.at(i).oldPath;
+        const QByteArray &newPath = records.at(i).newPath;
+        const QByteArray shownOld = DisplayPath(oldPath);
+        const QByteArray shownNew = DisplayPath(newPath);
+        EntryIdentity atNew, atOld;
+        if (!Exists(newPath, atNew)) {
             ++counts.skipped;
             std::fprintf(err, "skipped, gone: %s\n", shownNew.constData());
-        } else if (oldTaken) {
+            continue;
+        }
+        // OLD may answer for the entry at NEW itself (a change of case only
+        // where case is ignored); the no-replace rename tells the rest apart.
+        const bool oldTaken = Exists(oldPath, atOld);
+        const RenameStatus status = oldTaken && !(atOld == atNew)
+            ? RenameStatus{RenameError::TargetExists, 0}
+            : RenameEntry(newPath.toStdString(), oldPath.toStdString());
+        if (status.Succeeded()) {
+            ++counts.restored;
+            PrintRestored(out, shownNew, shownOld);
+        } else if (oldTaken && status.error == RenameError::TargetExists) {
             ++counts.skipped;
             std::fprintf(err, "skipped, taken: %s (not renamed back from %s)\n",
                          shownOld.constData(), shownNew.constData());
-        } else if (RenameEntry(newPath, oldPath)) {
-            ++counts.restored;
-            std::fprintf(out, "restored: %s -> %s\n", shownNew.constData(), shownOld.constData());
         } else {
             ++counts.failed;
-            std::fprintf(err, "failed: %s -> %s (%s)\n", shownNew.constData(),
-                         shownOld.constData(), std::strerror(errno));
+            PrintFailed(err, shownNew, shownOld, status);
         }
     }
     return counts;

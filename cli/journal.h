@@ -1,23 +1,46 @@
 #pragma once
 
+#include "platform/appendfile.h"
+#include "platform/dirscan.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
 
+#include <cstdint>
 #include <cstdio>
+#include <string>
 
-// The journal: a text file of ASCII lines. The first line is the header
-// below; every further line is one successful rename, "OLD NEW" and a line
-// feed, where OLD and NEW are the paths exactly as handed to the system
-// (absolute, local 8-bit bytes), in which every byte outside 0x21 to 0x7E,
-// and "%" itself, is written as "%" and two upper-case hex digits. A last line without its line feed is a record cut off by a
-// killed run and is not part of the journal.
+// The journal: a text file of ASCII lines, written ahead of every rename so
+// that a killed run leaves enough to put the tree back. Paths are absolute
+// and are the bytes handed to the system, every byte outside 0x21 to 0x7E
+// and "%" itself written as "%" and two upper-case hex digits. The first line
+// is the header; after it, for the N-th rename tried (N from 1 up):
+//
+//   intent N VOLUME INDEX OLD NEW   before the rename; VOLUME and INDEX (decimal)
+//                                   are the identity of the entry at OLD
+//   done N                          after it, when it was made
+//   failed N                        after it, when it was not
+//
+// Each intent is followed by its result before the next intent. Only the last
+// intent may lack one: the run ended between the two. A last line without its
+// line feed was cut off by a kill and is not used; an intent cut off so
+// means that rename was never asked for.
+//
+// Version 1 (still undone): after its header, one "OLD NEW" line per rename
+// made, written after the rename.
 extern const char JournalHeader[];
+extern const char JournalHeaderV1[];
 
 QByteArray EscapeJournalField(const QByteArray &bytes);
 // False when `field` is empty, holds a byte outside the escaped alphabet or a
 // malformed escape, or decodes to bytes with a NUL.
 bool UnescapeJournalField(const QByteArray &field, QByteArray &bytes);
+
+// The record lines, line feed included.
+QByteArray JournalIntentLine(std::uint64_t number, const EntryIdentity &identity,
+                             const QByteArray &oldPath, const QByteArray &newPath);
+QByteArray JournalResultLine(std::uint64_t number, bool done);
 
 struct JournalRecord
 {
@@ -31,32 +54,50 @@ public:
     JournalWriter() = default;
     JournalWriter(const JournalWriter &) = delete;
     JournalWriter &operator=(const JournalWriter &) = delete;
-    ~JournalWriter();
 
     // Creates `path`, which must not exist yet (an old journal may still be
     // needed for an undo), and writes the header. On failure `error` says why.
     bool Create(const QString &path, QString &error);
 
-    // One record, handed to the system before returning (no buffer of our
-    // own), so that a killed process leaves every record it reported. False
-    // when the write failed; the journal then ends with the record before.
-    bool Append(const QByteArray &oldPath, const QByteArray &newPath);
+    // The intent of the next rename, then its result. Each is handed to the
+    // system before returning. False, with the system's error code, when it
+    // could not be written whole; the journal takes nothing more after that.
+    bool WriteIntent(const std::string &oldPath, const std::string &newPath,
+                     const EntryIdentity &identity, int &systemCode);
+    bool WriteResult(bool done, int &systemCode);
 
-    // Pushes the journal to the disk once (fsync) and closes it.
+    // The journal file's own identity.
+    bool Identify(EntryIdentity &identity) const;
+
+    // Pushes the journal to the disk once and closes it.
     bool Close();
 
 private:
-    int fd_ = -1;
-    qint64 size_ = 0;
+    bool Write(const QByteArray &line, int &systemCode);
+
+    AppendFile file_;
+    std::uint64_t number_ = 0; // of the last intent written
+    bool broken_ = false;
+    int lastError_ = 0;
+};
+
+// The last intent of a journal, when it has no result.
+struct PendingIntent
+{
+    bool present = false;
+    JournalRecord paths;
+    EntryIdentity identity;
 };
 
 struct JournalContents
 {
-    QList<JournalRecord> records; // in the order the renames happened
+    int version = 0;
+    QList<JournalRecord> records; // renames made, in the order they happened
+    PendingIntent pending;        // a rename that may or may not have been made
     bool cutOff = false;          // the last line lacked its line feed
 };
 
-// False, with `error` set, when the file can't be read, lacks the header or
+// False, with `error` set, when the file can't be read, lacks a header or
 // holds a malformed record; then nothing of it should be used.
 bool ReadJournal(const QString &path, JournalContents &contents, QString &error);
 
@@ -67,10 +108,12 @@ struct UndoCounts
     int failed = 0;
 };
 
-// Takes the records back, last first: renames NEW to OLD when NEW still
-// stands and OLD is free, never over an existing entry. Each record gets one
-// line: on `out` when restored, on `err` when skipped or failed.
-UndoCounts UndoJournal(const QList<JournalRecord> &records, std::FILE *out, std::FILE *err);
+// Takes the renames back, last first, never over an existing entry: a pending
+// intent first, by the identity it records (put back only when the entry at
+// NEW is the one that stood at OLD and OLD is free), then each rename made,
+// when NEW still stands and OLD is free. Each gets one line: on `out` when
+// restored or when there was nothing to undo, on `err` when skipped or failed.
+UndoCounts UndoJournal(const JournalContents &contents, std::FILE *out, std::FILE *err);
 
 // A path for a message line: raw bytes, control bytes shown as \xNN.
 QByteArray DisplayPath(const QByteArray &path);

@@ -1,0 +1,433 @@
+// The journal of the command line on its own: its record lines, its reader,
+// its writer and the file system that writes it ahead of every rename, on
+// real files in a temporary folder.
+
+#include "cli/journal.h"
+#include "cli/journalfilesystem.h"
+#include "engine/passfilesystem.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray ReadAll(const QByteArray &path)
+{
+    QFile file(QFile::decodeName(path));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+bool WriteAll(const QByteArray &path, const QByteArray &bytes)
+{
+    QFile file(QFile::decodeName(path));
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+EntryIdentity IdentityOf(const QByteArray &path)
+{
+    struct stat info;
+    EntryIdentity identity;
+    if (::lstat(path.constData(), &info) == 0) {
+        identity.volume = quint64(info.st_dev);
+        identity.index = quint64(info.st_ino);
+    }
+    return identity;
+}
+
+QByteArray Number(std::uint64_t value)
+{
+    return QByteArray::number(qulonglong(value));
+}
+
+QByteArray IdentityText(const EntryIdentity &identity)
+{
+    return Number(identity.volume) + ' ' + Number(identity.index);
+}
+
+// The disk, noting what the journal held at the moment of each rename.
+class WatchedDisk final : public PassFileSystem
+{
+public:
+    explicit WatchedDisk(const QByteArray &journal) : journal_(journal) {}
+
+    bool Identify(const std::string &path, EntryIdentity &identity) override
+    {
+        return disk_.Identify(path, identity);
+    }
+    bool ListFolder(const std::string &path, EntryIdentity &identity, DirListing &listing) override
+    {
+        return disk_.ListFolder(path, identity, listing);
+    }
+    RenameResult RenameIn(const std::string &folder, const EntryIdentity &identity,
+                          const char *name, const char *newName) override
+    {
+        journalAtRename << ReadAll(journal_);
+        return disk_.RenameIn(folder, identity, name, newName);
+    }
+    bool IdentifyIn(const std::string &folder, const EntryIdentity &identity, const char *name,
+                    EntryIdentity &entry) override
+    {
+        return disk_.IdentifyIn(folder, identity, name, entry);
+    }
+    bool FinalPath(const std::string &path, std::string &final) override
+    {
+        return disk_.FinalPath(path, final);
+    }
+
+    QList<QByteArray> journalAtRename;
+
+private:
+    QByteArray journal_;
+    DiskFileSystem disk_;
+};
+
+// A file-size limit for this process, lifted again when it goes: writes
+// past it fail with EFBIG instead of raising SIGXFSZ.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        old_ = std::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &saved_);
+        rlimit limit = saved_;
+        limit.rlim_cur = bytes;
+        ok_ = ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, old_);
+    }
+    bool ok() const { return ok_; }
+
+private:
+    rlimit saved_{};
+    void (*old_)(int) = nullptr;
+    bool ok_ = false;
+};
+
+} // namespace
+
+class TestCliJournal : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir temp_;
+    QByteArray dir_; // fresh for each test function
+    int serial_ = 0;
+
+    std::string Folder() const { return (dir_ + '/').toStdString(); }
+    EntryIdentity FolderIdentity() const { return IdentityOf(dir_); }
+    QByteArray JournalPath() const { return dir_ + "-journal.txt"; }
+
+    bool CreateJournal(JournalWriter &writer)
+    {
+        QString error;
+        return writer.Create(QFile::decodeName(JournalPath()), error);
+    }
+
+private slots:
+    void init()
+    {
+        dir_ = QFile::encodeName(temp_.path()) + "/d" + QByteArray::number(++serial_);
+        QVERIFY(::mkdir(dir_.constData(), 0777) == 0);
+    }
+
+    // The lines as README gives them, to the byte.
+    void recordLines()
+    {
+        EntryIdentity identity;
+        identity.volume = 2049;
+        identity.index = 18446744073709551615u;
+        QCOMPARE(JournalIntentLine(7, identity, "/d/a b%.txt", "/d/\xE7\x85\xA7\n"),
+                 QByteArray("intent 7 2049 18446744073709551615 /d/a%20b%25.txt /d/%E7%85%A7%0A\n"));
+        QCOMPARE(JournalResultLine(7, true), QByteArray("done 7\n"));
+        QCOMPARE(JournalResultLine(12, false), QByteArray("failed 12\n"));
+        QCOMPARE(QByteArray(JournalHeader), QByteArray("quillbarrow-cli journal 2"));
+    }
+
+    void readVersion2_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("records"); // confirmed; -1: refused
+        QTest::addColumn<bool>("pending");
+        QTest::addColumn<bool>("cutOff");
+        const QByteArray h = "quillbarrow-cli journal 2\n";
+        const QByteArray i1 = "intent 1 5 10 /a /b\n", i2 = "intent 2 5 11 /c%20d /e\n";
+        QTest::newRow("header only") << h << 0 << false << false;
+        QTest::newRow("done and failed") << h + i1 + "done 1\n" + i2 + "failed 2\n" << 1 << false << false;
+        QTest::newRow("two done") << h + i1 + "done 1\n" + i2 + "done 2\n" << 2 << false << false;
+        QTest::newRow("last intent without result") << h + i1 + "done 1\n" + i2 << 1 << true << false;
+        QTest::newRow("its result cut off") << h + i1 + "done 1\n" + i2 + "don" << 1 << true << true;
+        QTest::newRow("an intent cut off") << h + i1 + "done 1\n" + "intent 2 5 11 /c" << 1 << false << true;
+        QTest::newRow("result without intent") << h + "done 1\n" << -1 << false << false;
+        QTest::newRow("result of another intent") << h + i1 + "done 2\n" << -1 << false << false;
+        QTest::newRow("intent after an open intent") << h + i1 + i2 << -1 << false << false;
+        QTest::newRow("numbers not from 1") << h + i2 + "done 2\n" << -1 << false << false;
+        QTest::newRow("numbers not one up") << h + i1 + "done 1\n" + i1 + "done 1\n" << -1 << false << false;
+        QTest::newRow("identity not a number") << h + "intent 1 x 10 /a /b\n" << -1 << false << false;
+        QTest::newRow("signed number") << h + "intent 1 +5 10 /a /b\n" << -1 << false << false;
+        QTest::newRow("number past 64 bits") << h + "intent 1 18446744073709551616 10 /a /b\n" << -1
+                                             << false << false;
+        QTest::newRow("path missing") << h + "intent 1 5 10 /a\n" << -1 << false << false;
+        QTest::newRow("bad escape") << h + "intent 1 5 10 /a /b%2\n" << -1 << false << false;
+        QTest::newRow("a version-1 line") << h + "/a /b\n" << -1 << false << false;
+        QTest::newRow("result with more") << h + i1 + "done 1 x\n" << -1 << false << false;
+        QTest::newRow("CR LF") << h + i1 + "done 1\r\n" << -1 << false << false;
+    }
+
+    void readVersion2()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(int, records);
+        QFETCH(bool, pending);
+        QFETCH(bool, cutOff);
+        QVERIFY(WriteAll(JournalPath(), content));
+        JournalContents contents;
+        QString error;
+        const bool ok = ReadJournal(QFile::decodeName(JournalPath()), contents, error);
+        QCOMPARE(ok, records >= 0);
+        if (!ok) {
+            QVERIFY(error.startsWith(QLatin1String("line ")));
+            return;
+        }
+        QCOMPARE(contents.version, 2);
+        QCOMPARE(contents.records.size(), records);
+        QCOMPARE(contents.pending.present, pending);
+        QCOMPARE(contents.cutOff, cutOff);
+        if (records > 0) {
+            QCOMPARE(contents.records.first().oldPath, QByteArray("/a"));
+            QCOMPARE(contents.records.first().newPath, QByteArray("/b"));
+        }
+        if (pending) {
+            QCOMPARE(contents.pending.paths.oldPath, QByteArray("/c d"));
+            QCOMPARE(contents.pending.paths.newPath, QByteArray("/e"));
+            QCOMPARE(contents.pending.identity.volume, std::uint64_t(5));
+            QCOMPARE(contents.pending.identity.index, std::uint64_t(11));
+        }
+    }
+
+    // What the writer writes, the reader reads back: odd bytes, big numbers,
+    // a failed rename left out, the last intent pending.
+    void writerRoundTrip()
+    {
+        JournalWriter writer;
+        QVERIFY(CreateJournal(writer));
+        EntryIdentity one, two;
+        one.volume = 1;
+        one.index = 9223372036854775813u;
+        two.volume = 3;
+        two.index = 4;
+        int code = 0;
+        QVERIFY(writer.WriteIntent("/x/a\tb", "/x/100%", one, code));
+        QVERIFY(writer.WriteResult(true, code));
+        QVERIFY(writer.WriteIntent("/x/c", "/x/d", two, code));
+        QVERIFY(writer.WriteResult(false, code));
+        QVERIFY(writer.WriteIntent("/x/\xFF", "/x/ \n", two, code));
+        QVERIFY(writer.Close());
+        QCOMPARE(ReadAll(JournalPath()),
+                 QByteArray("quillbarrow-cli journal 2\n"
+                            "intent 1 1 9223372036854775813 /x/a%09b /x/100%25\ndone 1\n"
+                            "intent 2 3 4 /x/c /x/d\nfailed 2\n"
+                            "intent 3 3 4 /x/%FF /x/%20%0A\n"));
+        JournalContents contents;
+        QString error;
+        QVERIFY(ReadJournal(QFile::decodeName(JournalPath()), contents, error));
+        QCOMPARE(contents.records.size(), 1);
+        QCOMPARE(contents.records.first().oldPath, QByteArray("/x/a\tb"));
+        QCOMPARE(contents.records.first().newPath, QByteArray("/x/100%"));
+        QVERIFY(contents.pending.present);
+        QCOMPARE(contents.pending.paths.oldPath, QByteArray("/x/\xFF"));
+        QCOMPARE(contents.pending.paths.newPath, QByteArray("/x/ \n"));
+        QVERIFY(contents.pending.identity == two);
+    }
+
+    // An old journal may still be needed: never replaced, nor written
+    // through a link standing at its name.
+    void writerNeverReplaces()
+    {
+        const QByteArray target = dir_ + "/target";
+        QVERIFY(WriteAll(target, "keep"));
+        QVERIFY(WriteAll(JournalPath(), "old"));
+        JournalWriter writer;
+        QString error;
+        QVERIFY(!writer.Create(QFile::decodeName(JournalPath()), error));
+        QVERIFY(error.contains(QLatin1String("exists already")));
+        QCOMPARE(ReadAll(JournalPath()), QByteArray("old"));
+
+        const QByteArray link = dir_ + "/link";
+        QVERIFY(::symlink(target.constData(), link.constData()) == 0);
+        JournalWriter throughLink;
+        QVERIFY(!throughLink.Create(QFile::decodeName(link), error));
+        QCOMPARE(ReadAll(target), QByteArray("keep"));
+        const QByteArray dangling = dir_ + "/dangling";
+        QVERIFY(::symlink((dir_ + "/nowhere").constData(), dangling.constData()) == 0);
+        JournalWriter dangle;
+        QVERIFY(!dangle.Create(QFile::decodeName(dangling), error));
+        QVERIFY(!QFile::exists(QFile::decodeName(dir_ + "/nowhere")));
+    }
+
+    // The intent, with the entry's identity, is on disk when the rename is
+    // made; the result follows it. A rename that fails is recorded failed.
+    void writtenAheadOfEachRename()
+    {
+        QVERIFY(WriteAll(dir_ + "/a", "a") && WriteAll(dir_ + "/taken", "t") && WriteAll(dir_ + "/b", "b"));
+        const EntryIdentity a = IdentityOf(dir_ + "/a"), b = IdentityOf(dir_ + "/b");
+        JournalWriter writer;
+        QVERIFY(CreateJournal(writer));
+        WatchedDisk disk(JournalPath());
+        JournalFileSystem fs(disk, writer);
+
+        QVERIFY(fs.RenameIn(Folder(), FolderIdentity(), "a", "c").Succeeded());
+        const RenameResult taken = fs.RenameIn(Folder(), FolderIdentity(), "b", "taken");
+        QCOMPARE(int(taken.outcome), int(RenameOutcome::TargetExists));
+        const RenameResult gone = fs.RenameIn(Folder(), FolderIdentity(), "nothing", "x");
+        QCOMPARE(int(gone.outcome), int(RenameOutcome::Vanished));
+        QCOMPARE(int(fs.failure()), int(JournalFileSystem::Failure::None));
+        QVERIFY(writer.Close());
+
+        const QByteArray header = "quillbarrow-cli journal 2\n";
+        const QByteArray intent1 = "intent 1 " + IdentityText(a) + ' ' + dir_ + "/a " + dir_ + "/c\n";
+        const QByteArray intent2 = "intent 2 " + IdentityText(b) + ' ' + dir_ + "/b " + dir_ + "/taken\n";
+        // Nothing is recorded, or tried, for an entry that isn't there.
+        QCOMPARE(disk.journalAtRename,
+                 (QList<QByteArray>{header + intent1, header + intent1 + "done 1\n" + intent2}));
+        QCOMPARE(ReadAll(JournalPath()), header + intent1 + "done 1\n" + intent2 + "failed 2\n");
+        QCOMPARE(ReadAll(dir_ + "/c"), QByteArray("a"));
+        QCOMPARE(ReadAll(dir_ + "/taken"), QByteArray("t"));
+    }
+
+    // The journal and the folders holding it are never renamed, whatever
+    // path the job took to them.
+    void protectedEntriesStay()
+    {
+        QVERIFY(WriteAll(dir_ + "/a", "a") && WriteAll(dir_ + "/b", "b"));
+        JournalWriter writer;
+        QVERIFY(CreateJournal(writer));
+        DiskFileSystem disk;
+        JournalFileSystem fs(disk, writer);
+        fs.Protect(IdentityOf(dir_ + "/a"));
+        const RenameResult refused = fs.RenameIn(Folder(), FolderIdentity(), "a", "x");
+        QCOMPARE(int(refused.outcome), int(RenameOutcome::NotPermitted));
+        QVERIFY(fs.RenameIn(Folder(), FolderIdentity(), "b", "y").Succeeded());
+        QVERIFY(writer.Close());
+        QCOMPARE(ReadAll(dir_ + "/a"), QByteArray("a"));
+        JournalContents contents;
+        QString error;
+        QVERIFY(ReadJournal(QFile::decodeName(JournalPath()), contents, error));
+        QCOMPARE(contents.records.size(), 1);
+        QCOMPARE(contents.records.first().newPath, dir_ + "/y");
+    }
+
+    // No intent, no rename; and nothing more after it.
+    void intentNotWrittenNoRename()
+    {
+        QVERIFY(WriteAll(dir_ + "/a", "a") && WriteAll(dir_ + "/b", "b"));
+        JournalWriter writer;
+        QVERIFY(CreateJournal(writer));
+        DiskFileSystem disk;
+        JournalFileSystem fs(disk, writer);
+        RenameResult result;
+        {
+            const FileSizeLimit limit(rlim_t(sizeof "quillbarrow-cli journal 2\n" - 1 + 10));
+            QVERIFY(limit.ok());
+            result = fs.RenameIn(Folder(), FolderIdentity(), "a", "x");
+        }
+        QCOMPARE(int(result.outcome), int(RenameOutcome::OtherError));
+        QCOMPARE(result.systemError, EFBIG);
+        QCOMPARE(int(fs.failure()), int(JournalFileSystem::Failure::LeftAsItWas));
+        QCOMPARE(fs.failureCode(), EFBIG);
+        QVERIFY(!fs.RenameIn(Folder(), FolderIdentity(), "b", "y").Succeeded());
+        writer.Close();
+        QCOMPARE(ReadAll(dir_ + "/a"), QByteArray("a"));
+        QCOMPARE(ReadAll(dir_ + "/b"), QByteArray("b"));
+        JournalContents contents;
+        QString error;
+        QVERIFY(ReadJournal(QFile::decodeName(JournalPath()), contents, error));
+        QVERIFY(contents.cutOff && contents.records.isEmpty() && !contents.pending.present);
+    }
+
+    // A rename whose result can't be written is taken back; the intent left
+    // alone in the journal then finds the entry at its old name.
+    void resultNotWrittenRenameTakenBack()
+    {
+        QVERIFY(WriteAll(dir_ + "/a", "a"));
+        JournalWriter writer;
+        QVERIFY(CreateJournal(writer));
+        DiskFileSystem disk;
+        JournalFileSystem fs(disk, writer);
+        const QByteArray intent = JournalIntentLine(1, IdentityOf(dir_ + "/a"), dir_ + "/a", dir_ + "/x");
+        RenameResult result;
+        {
+            const FileSizeLimit limit(rlim_t(sizeof "quillbarrow-cli journal 2\n" - 1 + intent.size() + 2));
+            QVERIFY(limit.ok());
+            result = fs.RenameIn(Folder(), FolderIdentity(), "a", "x");
+        }
+        QCOMPARE(int(result.outcome), int(RenameOutcome::OtherError));
+        QCOMPARE(int(fs.failure()), int(JournalFileSystem::Failure::LeftAsItWas));
+        writer.Close();
+        QCOMPARE(ReadAll(dir_ + "/a"), QByteArray("a"));
+        QVERIFY(!QFile::exists(QFile::decodeName(dir_ + "/x")));
+        QCOMPARE(ReadAll(JournalPath()), "quillbarrow-cli journal 2\n" + intent + "do");
+
+        JournalContents contents;
+        QString error;
+        QVERIFY(ReadJournal(QFile::decodeName(JournalPath()), contents, error));
+        QVERIFY(contents.pending.present);
+        char *text = nullptr;
+        size_t size = 0;
+        std::FILE *out = open_memstream(&text, &size);
+        const UndoCounts counts = UndoJournal(contents, out, out);
+        std::fclose(out);
+        const QByteArray printed(text, int(size));
+        std::free(text);
+        QCOMPARE(counts.restored + counts.skipped + counts.failed, 0);
+        QCOMPARE(printed, "not made, nothing to undo: " + dir_ + "/a -> " + dir_ + "/x\n");
+        QCOMPARE(ReadAll(dir_ + "/a"), QByteArray("a"));
+    }
+
+    // Where a journal may go: by identity, through links and "..", with the
+    // links on its path among the entries to keep.
+    void placeOfJournal()
+    {
+        const QByteArray chosen = dir_ + "/chosen", outside = dir_ + "/outside";
+        QVERIFY(::mkdir(chosen.constData(), 0777) == 0 && ::mkdir(outside.constData(), 0777) == 0);
+        QVERIFY(::mkdir((chosen + "/sub").constData(), 0777) == 0);
+        QVERIFY(::symlink(outside.constData(), (chosen + "/out").constData()) == 0);
+        QVERIFY(::symlink((chosen + "/sub").constData(), (outside + "/in").constData()) == 0);
+        const std::string folder = (chosen + '/').toStdString();
+        const auto inside = [&](const QByteArray &journal) {
+            return PlaceOfJournal(journal.toStdString(), folder).insideFolder;
+        };
+        QVERIFY(inside(chosen + "/j"));
+        QVERIFY(inside(chosen + "/sub/j"));
+        QVERIFY(inside(chosen + "/out/j"));     // through a link inside
+        QVERIFY(inside(outside + "/in/j"));     // its real folder inside
+        QVERIFY(inside(outside + "/in/../j"));  // ".." as the system takes it
+        QVERIFY(!inside(outside + "/j"));
+        QVERIFY(!inside(dir_ + "/j"));
+        QVERIFY(!inside(dir_ + "/missing/j"));
+
+        const JournalPlace place = PlaceOfJournal((outside + "/in/j").toStdString(),
+                                                  (outside + '/').toStdString());
+        const auto holds = [&](const EntryIdentity &identity) {
+            return std::find(place.holders.begin(), place.holders.end(), identity) != place.holders.end();
+        };
+        QVERIFY(place.insideFolder); // "in" is named on the way: the job on outside reaches it
+        QVERIFY(holds(IdentityOf(outside + "/in")));  // the link itself
+        QVERIFY(holds(IdentityOf(chosen + "/sub")));  // its real folder
+        QVERIFY(holds(IdentityOf(chosen)));           // and that folder's parents
+        QVERIFY(holds(IdentityOf("/")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCliJournal)
+#include "tst_clijournal.moc"
