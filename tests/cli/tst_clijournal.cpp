@@ -68,6 +68,11 @@ public:
                           const char *name, const char *newName) override
     {
         journalAtRename << ReadAll(journal_);
+        if (renamesAllowed >= 0 && journalAtRename.size() > renamesAllowed) {
+            RenameResult refused;
+            refused.outcome = RenameOutcome::NotPermitted;
+            return refused;
+        }
         return disk_.RenameIn(folder, identity, name, newName);
     }
     bool IdentifyIn(const std::string &folder, const EntryIdentity &identity, const char *name,
@@ -81,6 +86,7 @@ public:
     }
 
     QList<QByteArray> journalAtRename;
+    int renamesAllowed = -1; // -1: all; then each rename past them fails as not permitted
 
 private:
     QByteArray journal_;
@@ -392,6 +398,42 @@ private slots:
         QCOMPARE(counts.restored + counts.skipped + counts.failed, 0);
         QCOMPARE(printed, "not made, nothing to undo: " + dir_ + "/a -> " + dir_ + "/x\n");
         QCOMPARE(ReadAll(dir_ + "/a"), QByteArray("a"));
+    }
+
+    // When the rename can't be taken back either, it stands, and the intent
+    // left alone in the journal lets undo put it back by its identity.
+    void resultNotWrittenRenameStands()
+    {
+        QVERIFY(WriteAll(dir_ + "/a", "a"));
+        JournalWriter writer;
+        QVERIFY(CreateJournal(writer));
+        WatchedDisk disk(JournalPath());
+        disk.renamesAllowed = 1;
+        JournalFileSystem fs(disk, writer);
+        const QByteArray intent = JournalIntentLine(1, IdentityOf(dir_ + "/a"), dir_ + "/a", dir_ + "/x");
+        RenameResult result;
+        {
+            const FileSizeLimit limit(rlim_t(sizeof "quillbarrow-cli journal 2\n" - 1 + intent.size()));
+            QVERIFY(limit.ok());
+            result = fs.RenameIn(Folder(), FolderIdentity(), "a", "x");
+        }
+        QVERIFY(result.Succeeded());
+        QCOMPARE(int(fs.failure()), int(JournalFileSystem::Failure::RenamedWithoutResult));
+        QCOMPARE(disk.journalAtRename.size(), 2); // the rename, and the try to take it back
+        writer.Close();
+        QCOMPARE(ReadAll(dir_ + "/x"), QByteArray("a"));
+
+        JournalContents contents;
+        QString error;
+        QVERIFY(ReadJournal(QFile::decodeName(JournalPath()), contents, error));
+        QVERIFY(contents.pending.present && !contents.cutOff);
+        std::FILE *sink = std::fopen("/dev/null", "w");
+        QVERIFY(sink);
+        const UndoCounts counts = UndoJournal(contents, sink, sink);
+        std::fclose(sink);
+        QCOMPARE(counts.restored, 1);
+        QCOMPARE(ReadAll(dir_ + "/a"), QByteArray("a"));
+        QVERIFY(!QFile::exists(QFile::decodeName(dir_ + "/x")));
     }
 
     // Where a journal may go: by identity, through links and "..", with the
