@@ -12,5 +12,6 @@
 bool FileExists(const std::string &path);
 
 // True when the path, less one trailing "/", names an existing folder (or a
-// link to one).
+// link to one) other than the root of the file system, however it is
+// written: the directory search finds no root.
 bool FolderExists(const std::string &path);

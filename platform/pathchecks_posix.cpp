@@ -28,5 +28,12 @@ bool FolderExists(const std::string &path)
         folder.pop_back();
     // A link to a folder counts as one, as a directory link does on Windows.
     struct stat info;
-    return Searchable(folder) && stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    if (!Searchable(folder) || stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return false;
+    // The root is no entry of any folder, so the directory search never finds
+    // it (a drive root is refused on Windows). Stripping the "/" leaves ""
+    // for "/" itself, but "/." or "/tmp/.." or a link to "/" reach it too: a
+    // job there would rename the whole system. Compared by identity.
+    struct stat root;
+    return stat("/", &root) == 0 && (root.st_dev != info.st_dev || root.st_ino != info.st_ino);
 }

@@ -80,6 +80,20 @@ const PathCase kPathCases[] = {
     {"link to folder with trailing slash", [](const TempDir &d) { return d / "folderlink/"; }, false, true},
     {"link to file", [](const TempDir &d) { return d / "filelink"; }, true, false},
     {"dangling link", [](const TempDir &d) { return d / "dangling"; }, true, false},
+    // The root is no folder to a job, however it is reached; it still exists.
+    {"root as /.", [](const TempDir &) { return std::string("/."); }, true, false},
+    {"root as /..", [](const TempDir &) { return std::string("/../"); }, false, false},
+    {"root as //.", [](const TempDir &) { return std::string("//."); }, true, false},
+    {"root through a folder's ..",
+     [](const TempDir &d) {
+         std::string path = d / "d";
+         for (int i = 0; i < 40; ++i)
+             path += "/..";
+         return path;
+     },
+     true, false},
+    {"link to the root", [](const TempDir &d) { return d / "rootlink/"; }, false, false},
+    {"folder with a /. inside", [](const TempDir &d) { return d / "d/./"; }, false, true},
 #endif
 };
 
@@ -95,6 +109,7 @@ protected:
         ASSERT_EQ(symlink((dir / "d").c_str(), (dir / "folderlink").c_str()), 0);
         ASSERT_EQ(symlink((dir / "f.txt").c_str(), (dir / "filelink").c_str()), 0);
         ASSERT_EQ(symlink((dir / "nowhere").c_str(), (dir / "dangling").c_str()), 0);
+        ASSERT_EQ(symlink("/", (dir / "rootlink").c_str()), 0);
 #endif
     }
 
