@@ -1,6 +1,7 @@
 #include "cli/clijob.h"
 
 #include "cli/dryrun.h"
+#include "cli/findpatterns.h"
 #include "cli/journal.h"
 #include "cli/pairfile.h"
 #include "cli/progressline.h"
@@ -50,17 +51,6 @@ int Refuse(const QString &windowMessage)
 std::string LocalPath(const QString &path)
 {
     return QFile::encodeName(path).toStdString();
-}
-
-bool ReadWholeFile(const QString &path, QByteArray &bytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        PrintError(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
-        return false;
-    }
-    bytes = file.readAll();
-    return true;
 }
 
 // The job's folder is absolute, so this is only a safeguard for the journal.
@@ -224,12 +214,18 @@ int RunRenameCommand(const CliRequest &request)
         break;
     case CliCommand::Pairs:
         if (request.pairsFromFiles) {
-            QByteArray findBytes, replacementBytes;
-            if (!ReadWholeFile(request.findFile, findBytes)
-                || !ReadWholeFile(request.replacementFile, replacementBytes))
+            const PairFile finds = ReadPairFile(request.findFile);
+            if (!finds.ok) {
+                PrintError(finds.error);
                 return ExitRefused;
-            params.findList = PairFileLines(findBytes);
-            params.replacementList = PairFileLines(replacementBytes);
+            }
+            const PairFile replacements = ReadPairFile(request.replacementFile);
+            if (!replacements.ok) {
+                PrintError(replacements.error);
+                return ExitRefused;
+            }
+            params.findList = finds.lines;
+            params.replacementList = replacements.lines;
         } else {
             params.findList = request.pairFinds;
             params.replacementList = request.pairReplacements;
@@ -254,6 +250,15 @@ int RunRenameCommand(const CliRequest &request)
     // first keeps a refused run from touching anything.
     if (!FolderExists(LocalPath(params.folderPath)))
         return Refuse(QStringLiteral("文件夹不存在,请选择正确路径!"));
+    // The window runs a pattern it can't use and changes nothing; here it is
+    // refused, as the mistake it almost always is.
+    const QString patternRefusal = FindPatternRefusal(
+        request,
+        request.command == CliCommand::Pairs ? params.findList : QStringList{params.findText});
+    if (!patternRefusal.isEmpty()) {
+        PrintError(patternRefusal);
+        return ExitRefused;
+    }
 
     // After the same checks, before anything on the disk is touched.
     if (request.dryRun)

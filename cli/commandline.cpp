@@ -18,6 +18,14 @@ ParsedCommandLine Failure(const QString &error)
     return result;
 }
 
+// Options start with "--" (and so does "--" itself). Taking such a word as an
+// option's value would swallow the option the user meant: "--journal
+// --dry-run" would make a real run with a journal called "--dry-run".
+bool LooksLikeOption(const QString &argument)
+{
+    return argument.startsWith(QLatin1String("--"));
+}
+
 } // namespace
 
 QString UsageText()
@@ -95,11 +103,22 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
                 return Failure(QStringLiteral("--journal given twice"));
             if (i + 1 >= arguments.size() || arguments.at(i + 1).isEmpty())
                 return Failure(QStringLiteral("--journal needs a file name"));
+            if (LooksLikeOption(arguments.at(i + 1)))
+                return Failure(QStringLiteral("--journal needs a file name, not the option %1 "
+                                              "(for a file of that name write ./%1)")
+                                   .arg(arguments.at(i + 1)));
             flags.journalGiven = true;
             flags.journal = arguments.at(++i);
         } else if (argument == QLatin1String("--pair")) {
             if (i + 2 >= arguments.size())
                 return Failure(QStringLiteral("--pair needs FIND and REPLACEMENT"));
+            for (int k = i + 1; k <= i + 2; ++k) {
+                if (LooksLikeOption(arguments.at(k)))
+                    return Failure(QStringLiteral("--pair needs FIND and REPLACEMENT, not the "
+                                                  "option %1 (put texts that start with -- in "
+                                                  "pair files)")
+                                       .arg(arguments.at(k)));
+            }
             flags.pairFinds << arguments.at(i + 1);
             flags.pairReplacements << arguments.at(i + 2);
             i += 2;

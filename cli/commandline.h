@@ -41,6 +41,8 @@ struct ParsedCommandLine
 // `arguments` without the program name. Options are the "--" forms only and
 // may stand anywhere after the subcommand; "--" makes every later argument a
 // plain one, so a text may start with "--". A single "-" or "-1" is a text.
+// The value of --journal or --pair is never a word starting with "--": that
+// is refused rather than taken.
 ParsedCommandLine ParseCommandLine(const QStringList &arguments);
 
 QString UsageText();

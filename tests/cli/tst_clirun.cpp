@@ -20,7 +20,9 @@
 
 namespace {
 
-const QString Program = QStringLiteral(QB_CLI_PROGRAM);
+// QB_CLI_UNDER_TEST may name another build of the program, to see a test
+// fail on a build without its fix.
+const QString Program = qEnvironmentVariable("QB_CLI_UNDER_TEST", QStringLiteral(QB_CLI_PROGRAM));
 const QString Report = QStringLiteral("包含内容并成功修改的文件目录.txt");
 const QStringList OldReports{QStringLiteral("无法打开修改的文件目录(文件格式有误).txt"), Report,
                              QStringLiteral("不包含内容无修改的文件目录.txt")};
@@ -33,12 +35,14 @@ struct Result
     QByteArray out, err;
 };
 
-Result RunCli(const QStringList &arguments)
+// A run still going after `timeoutMs` is killed (by QProcess) and counts as
+// a crash: code -1.
+Result RunCli(const QStringList &arguments, int timeoutMs = 300000)
 {
     QProcess process;
     process.start(Program, arguments);
     Result result;
-    if (!process.waitForFinished(300000) || process.exitStatus() != QProcess::NormalExit)
+    if (!process.waitForFinished(timeoutMs) || process.exitStatus() != QProcess::NormalExit)
         return result;
     result.code = process.exitCode();
     result.out = process.readAllStandardOutput();
@@ -360,6 +364,18 @@ private slots:
             << QStringList{"replace", "ROOT//", "a", "b"} << "文件夹不存在,请选择正确路径!\n" << false;
         QTest::newRow("folder is a file") << QStringList{"replace", "ROOT/a.txt", "a", "b"}
                                           << "文件夹不存在,请选择正确路径!\n" << false;
+        // The root of the file system names no folder, as for the directory
+        // search. Dry runs only: a build without the check must not rename
+        // anything outside the test's folder.
+        QTest::newRow("folder is the root") << QStringList{"replace", "/", "a", "b", "--dry-run"}
+                                            << "文件夹不存在,请选择正确路径!\n" << false;
+        QTest::newRow("folder is the root, as /.")
+            << QStringList{"replace", "/.", "a", "b", "--dry-run"} << "文件夹不存在,请选择正确路径!\n"
+            << false;
+        QTest::newRow("folder is the root, as a folder's /../..")
+            << QStringList{"insert", "ROOT/adir/../../../../../../../../../../../../../../../..", "x",
+                           "--after", "--dry-run"}
+            << "文件夹不存在,请选择正确路径!\n" << false;
         QTest::newRow("insert text with ?")
             << QStringList{"insert", "ROOT", "a?", "--before"}
             << "插入内容包含非法字符,无法用于文件名!\n" << true;
@@ -382,7 +398,60 @@ private slots:
             << "查找数和替换数不一致,请核对!\n" << false;
         QTest::newRow("pair file missing")
             << QStringList{"pairs", "ROOT", "ROOT/none.txt", "ONE_LINE"}
-            << "quillbarrow-cli: cannot read " << false;
+            << "quillbarrow-cli: cannot read ROOT/none.txt: no such file\n" << false;
+        // Read whole or not at all: before, a file over 2 GB read as empty
+        // (one empty find text), /dev/zero ran out of memory, a FIFO blocked.
+        QTest::newRow("pair file over the size limit")
+            << QStringList{"pairs", "ROOT", "BIG_FILE", "ONE_LINE"}
+            << "quillbarrow-cli: cannot read BIG_FILE: it is larger than the 16777216 bytes a pair "
+               "file may hold\n"
+            << true;
+        QTest::newRow("pair file is a device")
+            << QStringList{"pairs", "ROOT", "/dev/zero", "ONE_LINE"}
+            << "quillbarrow-cli: cannot read /dev/zero: it is not a regular file\n" << false;
+        QTest::newRow("pair file is a FIFO") << QStringList{"pairs", "ROOT", "ONE_LINE", "FIFO"}
+                                             << "quillbarrow-cli: cannot read FIFO: it is not a "
+                                                "regular file\n"
+                                             << false;
+        QTest::newRow("pair file is a folder")
+            << QStringList{"pairs", "ROOT", "ROOT/adir", "ONE_LINE", "--dry-run"}
+            << "quillbarrow-cli: cannot read ROOT/adir: it is not a regular file\n" << false;
+        QTest::newRow("pair file neither UTF-8 nor the local code page")
+            << QStringList{"pairs", "ROOT", "ONE_LINE", "NOT_TEXT"}
+            << "quillbarrow-cli: cannot read NOT_TEXT: it is neither valid UTF-8 nor valid in the "
+               "local code page"
+            << true;
+        QTest::newRow("pair file with a zero byte")
+            << QStringList{"pairs", "ROOT", "ZERO_BYTE", "ONE_LINE"}
+            << "quillbarrow-cli: cannot read ZERO_BYTE: it holds a zero byte" << false;
+        // A pattern that can't be used is a mistake to report, not a job
+        // that matches nothing; an explosive one is refused before QRegExp
+        // spends seconds and gigabytes compiling it.
+        QTest::newRow("regex that does not compile")
+            << QStringList{"replace", "ROOT", "(", "x", "--regex"}
+            << "quillbarrow-cli: the regular expression ( does not compile: unexpected end\n" << true;
+        QTest::newRow("regex that does not compile, in a pair file")
+            << QStringList{"pairs", "ROOT", "BAD_PATTERN_LINES", "TWO_LINES", "--regex"}
+            << "quillbarrow-cli: line 2 of BAD_PATTERN_LINES: the regular expression [a does not "
+               "compile: unexpected end\n"
+            << true;
+        QTest::newRow("regex that does not compile, in an inline pair")
+            << QStringList{"pairs", "ROOT", "--regex", "--pair", "a", "b", "--pair", "a)", "c"}
+            << "quillbarrow-cli: pair 2: the regular expression a) does not compile: missing left "
+               "delim\n"
+            << true;
+        QTest::newRow("regex over the budget")
+            << QStringList{"replace", "ROOT", "((a{0,30}){0,30}){0,30}", "x", "--regex"}
+            << "quillbarrow-cli: the regular expression ((a{0,30}){0,30}){0,30} is over the budget "
+               "for regular expressions: QRegExp would build more than 2048 transitions"
+            << true;
+        // An option is never an option's value: before, this was a real run
+        // with a journal named --dry-run.
+        QTest::newRow("journal value is an option")
+            << QStringList{"replace", "ROOT", "a", "b", "--journal", "--dry-run"} << "usage" << false;
+        QTest::newRow("pair value is an option")
+            << QStringList{"pairs", "ROOT", "--pair", "a", "--dry-run", "--pair", "b", "c"} << "usage"
+            << false;
         QTest::newRow("journal inside the folder")
             << QStringList{"replace", "ROOT", "a", "b", "--journal", "ROOT/adir/j.txt"}
             << "quillbarrow-cli: the journal " << false;
@@ -406,15 +475,36 @@ private slots:
         const QString oneLine = temp_.path() + QStringLiteral("/one.txt");
         const QString oldJournal = temp_.path() + QStringLiteral("/old-journal.txt");
         QVERIFY(WriteAll(twoLines, "a\nb") && WriteAll(oneLine, "x\n") && WriteAll(oldJournal, "keep"));
-        arguments.replaceInStrings(QStringLiteral("TWO_LINES"), twoLines);
-        arguments.replaceInStrings(QStringLiteral("ONE_LINE"), oneLine);
-        arguments.replaceInStrings(QStringLiteral("OLD_JOURNAL"), oldJournal);
+        // Pair files that must be refused; the big one is sparse.
+        const QString big = temp_.path() + QStringLiteral("/big.txt");
+        const QString fifo = temp_.path() + QStringLiteral("/fifo");
+        const QString notText = temp_.path() + QStringLiteral("/not-text.txt");
+        const QString zeroByte = temp_.path() + QStringLiteral("/zero-byte.txt");
+        const QString badPatterns = temp_.path() + QStringLiteral("/bad-patterns.txt");
+        QFile bigFile(big);
+        QVERIFY(bigFile.open(QIODevice::WriteOnly) && bigFile.resize(qint64(3) << 30));
+        bigFile.close();
+        QVERIFY(QFile::exists(fifo) || ::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        QVERIFY(WriteAll(notText, "\xFF\xFE\n") && WriteAll(zeroByte, QByteArray("a\0b\n", 4))
+                && WriteAll(badPatterns, "a\n[a\n"));
+        const QList<QPair<QString, QString>> files{
+            {QStringLiteral("TWO_LINES"), twoLines},     {QStringLiteral("ONE_LINE"), oneLine},
+            {QStringLiteral("OLD_JOURNAL"), oldJournal}, {QStringLiteral("BIG_FILE"), big},
+            {QStringLiteral("FIFO"), fifo},              {QStringLiteral("NOT_TEXT"), notText},
+            {QStringLiteral("ZERO_BYTE"), zeroByte},     {QStringLiteral("BAD_PATTERN_LINES"), badPatterns},
+            {QStringLiteral("ROOT"), Root()}};
+        for (const auto &file : files) {
+            arguments.replaceInStrings(file.first, file.second);
+            stderrText.replace(file.first, file.second);
+        }
         const QString journal = temp_.path() + QStringLiteral("/refused-journal.txt");
         if (withJournal)
             arguments << QStringLiteral("--journal") << journal;
         const Tree before = Snapshot(root_);
 
-        const Result run = RunCli(WithRoot(arguments));
+        // Refusals are immediate; a run that hangs (on a FIFO) is a failure.
+        const Result run = RunCli(arguments, 60000);
+        QFile::remove(big);
         QCOMPARE(run.code, 2);
         QCOMPARE(run.out, QByteArray());
         if (stderrText == QLatin1String("usage"))
