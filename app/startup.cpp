@@ -1,14 +1,9 @@
 #include "app/startup.h"
 
 #include "platform/processlist.h"
+#include "platform/system.h"
 
-#ifdef _WIN32
-const char *const kInstanceExecutableName = "Quillbarrow.exe";
-static const char kNativeSeparator = '\\';
-#else
-const char *const kInstanceExecutableName = "Quillbarrow";
-static const char kNativeSeparator = '/';
-#endif
+const char *const kInstanceExecutableName = InstanceExecutableName();
 
 namespace {
 
@@ -34,7 +29,7 @@ void InitStartupFields(int argc, char **argv)
         fields.programPath = argv[0];
     if (argc >= 2 && argv && argv[1])
         fields.firstArgument = argv[1];
-    fields.programFolder = ProgramFolderOf(fields.programPath, kNativeSeparator);
+    fields.programFolder = ProgramFolderOf(fields.programPath, NativeSeparator());
     fields.settingsPath = fields.programFolder + "Quillbarrow.qzt";
     Fields() = fields;
 }

@@ -14,7 +14,6 @@
 #include "bench/rawbaseline.h"
 #include "engine/jobparameters.h"
 #include "engine/renamepass.h"
-#include "engine/reportviewer.h"
 #include "ui/mainwindow.h"
 
 #include <QAbstractButton>
@@ -67,7 +66,7 @@ double Now()
 class CountingSink final : public PassSink
 {
 public:
-    void EntryStarting(const QString &) override { ++progress; }
+    void RenameStarting(const RenameAttempt &) override { ++progress; }
     void PassEnded(const QString &text) override { summary = text; }
     // As the window's worker: the report only, no log kept besides.
     bool KeepsRenameLog() const override { return false; }
@@ -78,14 +77,13 @@ public:
 int RunHeadless(const std::string &root, int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    SetReportViewer([](const QString &) {});
     JobParameters params;
     params.folderPath = QString::fromLocal8Bit(root.c_str()) + QLatin1Char('/');
     params.findText = QString::fromLatin1(kBenchFind);
     params.replacementText = QString::fromLatin1(kBenchReplacement);
     CountingSink sink;
     const double start = Now();
-    const PassOutcome out = RunReplacePass(params, sink);
+    const PassOutcome out = RunPass(params, sink);
     const double seconds = Now() - start;
     std::printf("seconds=%.6f\nprogress=%ld\nchanged=%d\nscanned=%d\nsummary=%s\n", seconds,
                 sink.progress, out.filesChanged + out.foldersChanged,
@@ -122,12 +120,11 @@ int RunWindow(const std::string &root, const std::string &home, int argc, char *
     InitStartupFields(1, fakeArgv);
 
     std::atomic<double> finished{0};
-    SetReportViewer([&finished](const QString &) {
+    MainWindow window;
+    window.setReportViewer([&finished](const QString &) {
         finished = Now();
         QMetaObject::invokeMethod(qApp, "quit", Qt::QueuedConnection);
     });
-
-    MainWindow window;
     auto edit = [&](const char *name) { return window.findChild<QLineEdit *>(QLatin1String(name)); };
     edit("lEdt_SourcePath")->setText(QString::fromLocal8Bit(root.c_str()) + QLatin1Char('/'));
     edit("lEdt_FindText")->setText(QString::fromLatin1(kBenchFind));

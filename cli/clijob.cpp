@@ -3,12 +3,13 @@
 #include "cli/dryrun.h"
 #include "cli/findpatterns.h"
 #include "cli/journal.h"
+#include "cli/journalfilesystem.h"
 #include "cli/pairfile.h"
 #include "cli/progressline.h"
 #include "engine/checks.h"
 #include "engine/jobparameters.h"
+#include "engine/passfilesystem.h"
 #include "engine/renamepass.h"
-#include "engine/reportviewer.h"
 #include "platform/pathchecks.h"
 #include "platform/renameentry.h"
 
@@ -48,51 +49,47 @@ int Refuse(const QString &windowMessage)
     return ExitRefused;
 }
 
-std::string LocalPath(const QString &path)
-{
-    return QFile::encodeName(path).toStdString();
-}
-
 // The job's folder is absolute, so this is only a safeguard for the journal.
 QString Absolute(const QString &path)
 {
     return QDir::isRelativePath(path) ? QDir::current().absoluteFilePath(path) : path;
 }
 
-// A name that did not decode cleanly (U+FFFD) may stand on disk in other
-// bytes than the journal would record, and one the local encoding can't hold
-// would be recorded as something else: such a rename could not be undone.
-bool ExactInLocalBytes(const QString &path)
-{
-    return !path.contains(QChar::ReplacementCharacter)
-        && QFile::decodeName(QFile::encodeName(path)) == path;
-}
-
-// The pass would rename the journal along with everything else.
+// The pass would rename the journal along with everything else. Folders
+// are told apart by identity, so neither a link nor case hides the folder.
 bool LiesInside(const QString &path, const QString &folder)
 {
-    const QString parent = QFileInfo(QFileInfo(path).absolutePath()).canonicalFilePath();
-    const QString root = QFileInfo(folder).canonicalFilePath();
-    if (parent.isEmpty() || root.isEmpty())
-        return false;
-#ifdef Q_OS_WIN
-    const Qt::CaseSensitivity cs = Qt::CaseInsensitive;
-#else
-    const Qt::CaseSensitivity cs = Qt::CaseSensitive;
-#endif
-    return parent.compare(root, cs) == 0
-        || parent.startsWith(root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/'), cs);
+    return PlaceOfJournal(EncodeNativePath(Absolute(path)), EncodeNativePath(folder)).insideFolder;
 }
 
 class CliSink final : public PassSink
 {
 public:
-    CliSink(JournalWriter *journal, ProgressLine &progress)
+    CliSink(const JournalFileSystem *journal, ProgressLine &progress)
         : journal_(journal), progress_(progress)
     {
     }
 
-    void EntryStarting(const QString &) override { ++attempted_; }
+    void RenameStarting(const RenameAttempt &) override { ++attempted_; }
+
+    void RenameFinished(const RenameAttempt &attempt, const RenameResult &result) override
+    {
+        if (result.Succeeded())
+            ++renamed_;
+        // The journal broke at this rename: that is the news, not the rename.
+        if (journal_ && journal_->failure() != JournalFileSystem::Failure::None
+            && !journalFailed_) {
+            ReportJournalFailure(attempt);
+            return;
+        }
+        if (result.Succeeded())
+            return;
+        progress_.Clear();
+        const QByteArray line = "not renamed, " + FailureReason(result) + ": "
+            + DisplayPath(QFile::encodeName(attempt.oldPath)) + " -> "
+            + DisplayPath(QFile::encodeName(attempt.targetPath));
+        PrintError(QString::fromLocal8Bit(line));
+    }
 
     void PassEnded(const QString &summary) override
     {
@@ -100,84 +97,74 @@ public:
         PrintLine(stdout, summary);
     }
 
-    // Asked before every entry, so every earlier attempt has its outcome.
+    void ReportFailed(const QString &path, const TextFileStatus &status) override
+    {
+        reportFailed_ = true;
+        PrintError(status.result == TextFileResult::NotWritten
+                       ? QStringLiteral("cannot write the rename report %1 whole (error %2); "
+                                        "it was removed")
+                             .arg(path)
+                             .arg(status.systemCode)
+                       : QStringLiteral("cannot create the rename report %1 (error %2)")
+                             .arg(path)
+                             .arg(status.systemCode));
+    }
+
+    // Asked before every entry and every rename, so every earlier attempt
+    // has its outcome.
     bool StopRequested() override
     {
         progress_.Update(renamed_, attempted_ - renamed_);
-        return journalFailed_ || interruption != 0;
-    }
-
-    bool Rename(const QString &oldPath, const QString &targetPath) override
-    {
-        if (journalFailed_)
-            return false;
-        if (journal_ && (!ExactInLocalBytes(oldPath) || !ExactInLocalBytes(targetPath))) {
-            progress_.Clear();
-            PrintError(QStringLiteral("not renamed, the journal can't hold its name exactly: %1")
-                           .arg(oldPath));
-            return false;
-        }
-        if (!PassSink::Rename(oldPath, targetPath))
-            return false;
-        if (!journal_) {
-            ++renamed_;
-            return true;
-        }
-        const QByteArray from = QFile::encodeName(Absolute(oldPath));
-        const QByteArray to = QFile::encodeName(Absolute(targetPath));
-        if (journal_->Append(from, to)) {
-            ++renamed_;
-            return true;
-        }
-        // A rename the journal can't hold could never be undone: take it back,
-        // count it as failed, and make no more.
-        journalFailed_ = true;
-        progress_.Clear();
-        if (RenameEntry(to.toStdString(), from.toStdString())) {
-            PrintError(QStringLiteral("cannot write the journal; %1 was left as it was, stopping")
-                           .arg(oldPath));
-            return false;
-        }
-        PrintError(QStringLiteral("cannot write the journal; stopping. Not in the journal: %1 "
-                                  "renamed to %2")
-                       .arg(oldPath, targetPath));
-        ++renamed_;
-        return true;
+        return journalFailed_ || interruption != 0
+            || (journal_ && journal_->failure() != JournalFileSystem::Failure::None);
     }
 
     int Attempted() const { return attempted_; }
     int Renamed() const { return renamed_; }
     bool JournalFailed() const { return journalFailed_; }
+    bool ReportFailedToWrite() const { return reportFailed_; }
 
 private:
-    JournalWriter *journal_;
+    // A journal that can't take a record stops the run (see StopRequested).
+    void ReportJournalFailure(const RenameAttempt &attempt)
+    {
+        journalFailed_ = true;
+        progress_.Clear();
+        const QString why =
+            QString::fromLocal8Bit(SystemErrorText(journal_->failureCode()).c_str());
+        if (journal_->failure() == JournalFileSystem::Failure::LeftAsItWas) {
+            PrintError(QStringLiteral("cannot write the journal (%1); %2 was left as it was, "
+                                      "stopping")
+                           .arg(why, attempt.oldPath));
+            return;
+        }
+        PrintError(QStringLiteral("cannot write the journal (%1); stopping. %2 was renamed to %3 "
+                                  "and could not be taken back; its intent in the journal lets "
+                                  "undo put it back")
+                       .arg(why, attempt.oldPath, attempt.targetPath));
+    }
+
+    const JournalFileSystem *journal_;
     ProgressLine &progress_;
     int attempted_ = 0;
     int renamed_ = 0;
     bool journalFailed_ = false;
+    bool reportFailed_ = false;
 };
 
 // The plan, then the summary the real run would print; exit code as a real
 // run's.
-int PrintDryRun(const CliRequest &request, const JobParameters &params)
+int PrintDryRun(const JobParameters &params, bool deleteOldReports)
 {
-#ifdef _WIN32
-    // The in-memory copy resolves paths by the POSIX rules only.
-    (void)request;
-    (void)params;
-    PrintError(QStringLiteral("--dry-run is not available on this system"));
-    return ExitRefused;
-#else
-    const RenamePlan plan = PlanRenameJob(request.command, params, !request.noReport);
+    const RenamePlan plan = PlanRenameJob(params, deleteOldReports);
     bool allRenamed = true;
     for (const PlannedRename &rename : plan.renames) {
         const QByteArray line = PlanLine(rename) + '\n';
         std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), stdout);
-        allRenamed = allRenamed && rename.result == PlannedResult::Renamed;
+        allRenamed = allRenamed && rename.result.Succeeded();
     }
     PrintLine(stdout, plan.summary);
     return allRenamed ? ExitAllRenamed : ExitSomeFailed;
-#endif
 }
 
 } // namespace
@@ -206,13 +193,14 @@ int RunRenameCommand(const CliRequest &request)
     params.onlyExtension = request.onlyExtension;
     params.regExpMode = request.regExpMode;
 
-    // The window's checks, in the window's order; each refusal changes nothing.
     switch (request.command) {
     case CliCommand::Replace:
+        params.kind = JobKind::Replace;
         params.findText = request.findText;
         params.replacementText = request.replacementText;
         break;
     case CliCommand::Pairs:
+        params.kind = JobKind::Pairs;
         if (request.pairsFromFiles) {
             const PairFile finds = ReadPairFile(request.findFile);
             if (!finds.ok) {
@@ -232,24 +220,23 @@ int RunRenameCommand(const CliRequest &request)
         }
         params.findText = params.findList.join(QLatin1Char('\n'));
         params.replacementText = params.replacementList.join(QLatin1Char('\n'));
-        if (params.findList.size() != params.replacementList.size())
-            return Refuse(QStringLiteral("查找数和替换数不一致,请核对!"));
         break;
     case CliCommand::Insert:
+        params.kind = JobKind::Insert;
         params.insertText = request.insertText;
         params.insertBefore = request.insertBefore;
-        if (!IsLegalFileName(params.insertText))
-            return Refuse(QStringLiteral("插入内容包含非法字符,无法用于文件名!"));
         break;
     case CliCommand::Help:
     case CliCommand::Undo:
         return ExitRefused;
     }
-    // The window deletes old reports before this check; with the folder
-    // ending in "/" the reports of a missing folder can't exist, so checking
-    // first keeps a refused run from touching anything.
-    if (!FolderExists(LocalPath(params.folderPath)))
-        return Refuse(QStringLiteral("文件夹不存在,请选择正确路径!"));
+    // The window's checks, in the window's order; each refusal changes
+    // nothing. The window deletes old reports before the folder check; with
+    // the folder ending in "/" the reports of a missing folder can't exist,
+    // so keeping them until every check has passed changes no outcome.
+    const LaunchRefusal refusal = CheckLaunch(params, OldReports::Keep);
+    if (refusal.Refused())
+        return Refuse(refusal.message);
     // The window runs a pattern it can't use and changes nothing; here it is
     // refused, as the mistake it almost always is.
     const QString patternRefusal = FindPatternRefusal(
@@ -262,7 +249,7 @@ int RunRenameCommand(const CliRequest &request)
 
     // After the same checks, before anything on the disk is touched.
     if (request.dryRun)
-        return PrintDryRun(request, params);
+        return PrintDryRun(params, !request.noReport);
 
     std::unique_ptr<JournalWriter> journal;
     if (!request.journalPath.isEmpty()) {
@@ -281,33 +268,35 @@ int RunRenameCommand(const CliRequest &request)
     }
 
     // Old reports are the user's to keep when this run writes none.
-    if (request.noReport) {
-        for (const QString &name : ReportFileNames())
-            params.reportPaths << params.folderPath + name;
-    } else {
+    params.writeReport = !request.noReport;
+    if (params.writeReport)
         DeleteOldReportFiles(params);
-    }
 
-    SetReportViewer([](const QString &) {});
     // Ctrl-C and a plain kill stop between two entries, so that the journal
-    // holds every rename made; only a hard kill can land between a rename and
-    // its record.
+    // holds the result of every rename; a hard kill leaves at most the last
+    // intent without one, which undo resolves by the entry's identity.
     std::signal(SIGINT, OnInterruption);
     std::signal(SIGTERM, OnInterruption);
     ProgressLine progress(stderr);
-    CliSink sink(journal.get(), progress);
-    PassOutcome outcome;
-    if (request.command == CliCommand::Replace)
-        outcome = RunReplacePass(params, sink);
-    else if (request.command == CliCommand::Pairs)
-        outcome = RunMultiPairPass(params, sink);
+    DiskFileSystem disk;
+    std::unique_ptr<JournalFileSystem> journalFs;
+    if (journal) {
+        journalFs.reset(new JournalFileSystem(disk, *journal));
+        // Never the journal itself, nor a folder holding it, whatever link
+        // leads the job to them.
+        const JournalPlace place = PlaceOfJournal(EncodeNativePath(Absolute(request.journalPath)),
+                                                  EncodeNativePath(params.folderPath));
+        for (const EntryIdentity &holder : place.holders)
+            journalFs->Protect(holder);
+        EntryIdentity own;
+        if (journal->Identify(own))
+            journalFs->Protect(own);
+    }
+    CliSink sink(journalFs.get(), progress);
+    if (journalFs)
+        RunPass(params, sink, *journalFs);
     else
-        outcome = RunInsertPass(params, sink);
-
-    // The passes always write a report when something was renamed; until
-    // they can be told not to, take back the one this pass just created.
-    if (request.noReport && outcome.reportWritten)
-        std::remove(LocalPath(params.folderPath + RenameReportFileName()).c_str());
+        RunPass(params, sink);
 
     bool journalOk = !sink.JournalFailed();
     if (journal && !journal->Close()) {
@@ -321,7 +310,9 @@ int RunRenameCommand(const CliRequest &request)
         std::signal(signal, SIG_DFL);
         std::raise(signal);
     }
-    return journalOk && sink.Renamed() == sink.Attempted() ? ExitAllRenamed : ExitSomeFailed;
+    return journalOk && sink.Renamed() == sink.Attempted() && !sink.ReportFailedToWrite()
+        ? ExitAllRenamed
+        : ExitSomeFailed;
 }
 
 int RunUndoCommand(const CliRequest &request)
@@ -332,13 +323,17 @@ int RunUndoCommand(const CliRequest &request)
         PrintError(QStringLiteral("cannot use the journal %1: %2").arg(request.undoJournal, error));
         return ExitRefused;
     }
-    if (contents.cutOff)
+    // In a version-1 journal a cut-off line is a rename made and lost; in a
+    // later one it is a record never finished, of a rename not yet made or
+    // one whose intent answers for it.
+    const bool lostRename = contents.cutOff && contents.version == 1;
+    if (lostRename)
         PrintError(QStringLiteral("the last line of the journal was cut off; that rename is not "
                                   "taken back"));
-    const UndoCounts counts = UndoJournal(contents.records, stdout, stderr);
+    const UndoCounts counts = UndoJournal(contents, stdout, stderr);
     std::fprintf(stdout, "undo: %d restored, %d skipped, %d failed\n", counts.restored,
                  counts.skipped, counts.failed);
     std::fflush(stdout);
-    return counts.skipped == 0 && counts.failed == 0 && !contents.cutOff ? ExitAllRenamed
-                                                                         : ExitSomeFailed;
+    return counts.skipped == 0 && counts.failed == 0 && !lostRename ? ExitAllRenamed
+                                                                     : ExitSomeFailed;
 }

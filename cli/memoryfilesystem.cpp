@@ -1,12 +1,9 @@
 #include "cli/memoryfilesystem.h"
 
+#include "platform/diskentry.h"
+
 #include <cstring>
 #include <utility>
-
-#ifndef _WIN32
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -15,81 +12,31 @@ constexpr int kLinkBudget = 40;
 
 bool PlainName(const char *name)
 {
-    return name[0] != '\0' && std::strchr(name, '/') == nullptr && std::strcmp(name, ".") != 0
-        && std::strcmp(name, "..") != 0;
-}
-
-// One entry as the disk has it, without following a link at its end.
-struct DiskEntry
-{
-    DirEntryKind kind = DirEntryKind::Other;
-    EntryIdentity identity;
-};
-
-bool ReadDiskEntry(const std::string &path, DiskEntry &entry)
-{
-#ifdef _WIN32
-    (void)path;
-    (void)entry;
-    return false; // the copy is only ever filled from whole listings there
-#else
-    struct stat info;
-    if (lstat(path.c_str(), &info) != 0)
+    if (name[0] == '\0' || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
         return false;
-    entry.kind = S_ISREG(info.st_mode)   ? DirEntryKind::File
-        : S_ISDIR(info.st_mode)          ? DirEntryKind::Folder
-        : S_ISLNK(info.st_mode)          ? DirEntryKind::Link
-                                         : DirEntryKind::Other;
-    entry.identity.volume = static_cast<std::uint64_t>(info.st_dev);
-    entry.identity.index = static_cast<std::uint64_t>(info.st_ino);
+    for (const char *c = name; *c; ++c)
+        if (IsNativeSeparator(*c))
+            return false;
     return true;
-#endif
 }
 
-std::string ReadLinkText(const std::string &path)
+std::size_t NextSeparator(const std::string &path, std::size_t at)
 {
-#ifdef _WIN32
-    (void)path;
-    return std::string();
-#else
-    std::string text(256, '\0');
-    for (;;) {
-        const ssize_t size = readlink(path.c_str(), &text[0], text.size());
-        if (size < 0)
-            return std::string();
-        if (static_cast<std::size_t>(size) < text.size()) {
-            text.resize(static_cast<std::size_t>(size));
-            return text;
+    while (at < path.size() && !IsNativeSeparator(path[at]))
+        ++at;
+    return at;
+}
+
+// Where `entries` holds `entry`, looked up by `name`, which may be another
+// case of its name where case is folded.
+template <typename Entries, typename Entry>
+typename Entries::iterator Holding(Entries &entries, const std::string &name, const Entry *entry)
+{
+    auto at = entries.find(name);
+    if (at == entries.end() || &at->second != entry)
+        for (at = entries.begin(); &at->second != entry; ++at) {
         }
-        text.resize(text.size() * 2);
-    }
-#endif
-}
-
-bool DiskWritable(const std::string &folderPath)
-{
-#ifdef _WIN32
-    (void)folderPath;
-    return true;
-#else
-    return access(folderPath.c_str(), W_OK | X_OK) == 0;
-#endif
-}
-
-std::string CurrentFolder()
-{
-#ifdef _WIN32
-    return std::string();
-#else
-    std::string path(4096, '\0');
-    while (!getcwd(&path[0], path.size())) {
-        if (path.size() > (1u << 20))
-            return std::string();
-        path.resize(path.size() * 2);
-    }
-    path.resize(std::strlen(path.c_str()));
-    return path;
-#endif
+    return at;
 }
 
 } // namespace
@@ -102,7 +49,10 @@ struct MemoryFileSystem::Entry
     Folder *folder = nullptr;  // a folder, once a path led into it
     bool identityKnown = false;
     EntryIdentity identity;    // a file's or system file's own
+    int actsAsOwner = -1;      // unknown until a rename in a folder of owners only asks
     bool linkRead = false;
+    LinkTextStatus linkStatus = LinkTextStatus::Unreadable;
+    int linkError = 0;
     std::string linkText;
 };
 
@@ -119,7 +69,19 @@ struct MemoryFileSystem::Folder
     bool complete = false;
     std::map<std::string, Entry> entries;
     std::set<std::string> absent;
-    int writable = -1; // unknown until a rename asks
+    bool unreadable = false; // the disk could not list it, or not to its end
+    // Unknown (-1) until a rename asks: whether the process may change it,
+    // whether only the owners of its entries may rename them (the process
+    // being neither the folder's owner nor privileged), the longest name
+    // its file system takes (0: no limit told).
+    int writable = -1;
+    int ownersOnly = -1;
+    // Where the file system takes names differing in case for one: the
+    // entries by NameKey, built when a rename first asks.
+    bool keysBuilt = false;
+    std::multimap<std::string, Entry *> keys;
+    bool longestKnown = false;
+    std::size_t longest = 0;
 };
 
 // Where a path leads: a folder, or an entry that is not one (with the folder
@@ -150,15 +112,25 @@ MemoryFileSystem::Folder *MemoryFileSystem::FolderById(const EntryIdentity &iden
     return folder;
 }
 
-MemoryFileSystem::Folder *MemoryFileSystem::Root()
+MemoryFileSystem::Folder *MemoryFileSystem::RootOf(const std::string &path, std::size_t length)
 {
-    if (!root_) {
-        EntryIdentity identity;
-        if (!IdentifyEntry("/", identity))
-            identity = {~std::uint64_t(0), ++madeUp_};
-        root_ = FolderById(identity, nullptr, "/");
-    }
-    return root_;
+    // One spelling per root ("C:\" and "C:/" alike); two roots that are one
+    // folder meet in FolderById.
+    std::string root = path.substr(0, length);
+    for (char &c : root)
+        if (IsNativeSeparator(c))
+            c = '/';
+    if (root.back() != '/')
+        root += '/';
+    const auto found = roots_.find(root);
+    if (found != roots_.end())
+        return found->second;
+    EntryIdentity identity;
+    if (!IdentifyEntry(root, identity))
+        identity = {~std::uint64_t(0), ++madeUp_};
+    Folder *folder = FolderById(identity, nullptr, root);
+    roots_.emplace(std::move(root), folder);
+    return folder;
 }
 
 MemoryFileSystem::Folder *MemoryFileSystem::Enter(Folder *holder, Entry &entry)
@@ -185,7 +157,10 @@ void MemoryFileSystem::EnsureListed(Folder *folder)
     folder->listed = true;
     DirListing listing;
     EntryIdentity identity;
-    if (!ReadFolder(folder->diskPath, identity, listing) || listing.entries.empty())
+    if (!ReadFolder(folder->diskPath, identity, listing))
+        return;
+    folder->unreadable = listing.unreadable;
+    if (listing.entries.empty())
         return;
     // Names looked up or renamed before stay as the copy has them.
     for (const DirListing::Entry &item : listing.entries) {
@@ -198,6 +173,7 @@ void MemoryFileSystem::EnsureListed(Folder *folder)
         entry.diskName = name;
         folder->entries.emplace(std::move(name), std::move(entry));
     }
+    folder->keysBuilt = false;
     folder->complete = true;
     folder->absent.clear();
 }
@@ -207,6 +183,13 @@ MemoryFileSystem::Entry *MemoryFileSystem::Lookup(Folder *folder, const std::str
     const auto found = folder->entries.find(name);
     if (found != folder->entries.end())
         return &found->second;
+    if (NamesFoldCase()) {
+        // Copied whole first: a name renamed away in the copy must not come
+        // back from the disk, where it answers to any case.
+        EnsureListed(folder);
+        if (folder->complete)
+            return FoldedOccupant(folder, name, nullptr);
+    }
     if (folder->complete || folder->absent.count(name))
         return nullptr;
     DiskEntry disk;
@@ -216,22 +199,25 @@ MemoryFileSystem::Entry *MemoryFileSystem::Lookup(Folder *folder, const std::str
     }
     Entry entry;
     entry.kind = disk.kind;
-    entry.hidden = name[0] == '.';
+    entry.hidden = disk.hidden;
     entry.diskName = name;
+    entry.actsAsOwner = disk.actsAsOwner ? 1 : 0;
     if (disk.kind != DirEntryKind::Link && disk.kind != DirEntryKind::Folder) {
         entry.identity = disk.identity;
         entry.identityKnown = true;
     }
+    folder->keysBuilt = false;
     return &folder->entries.emplace(name, std::move(entry)).first->second;
 }
 
-const std::string &MemoryFileSystem::LinkText(Folder *holder, Entry &entry)
+LinkTextStatus MemoryFileSystem::ReadLink(Folder *holder, Entry &entry)
 {
     if (!entry.linkRead) {
         entry.linkRead = true;
-        entry.linkText = ReadLinkText(holder->diskPath + entry.diskName);
+        entry.linkStatus =
+            ReadLinkText(holder->diskPath + entry.diskName, entry.linkText, entry.linkError);
     }
-    return entry.linkText;
+    return entry.linkStatus;
 }
 
 bool MemoryFileSystem::Resolve(const std::string &path, Folder *base, bool followLast,
@@ -239,24 +225,23 @@ bool MemoryFileSystem::Resolve(const std::string &path, Folder *base, bool follo
 {
     if (path.empty() || path.find('\0') != std::string::npos)
         return false;
-    Folder *current = path[0] == '/' ? Root() : base;
-    const bool trailingSlash = path.back() == '/';
-    std::size_t at = 0;
+    const std::size_t rootLength = RootLength(path);
+    Folder *current = rootLength ? RootOf(path, rootLength) : base;
+    const bool trailingSlash = IsNativeSeparator(path.back());
+    std::size_t at = rootLength;
     place = Place();
     for (;;) {
-        while (at < path.size() && path[at] == '/')
+        while (at < path.size() && IsNativeSeparator(path[at]))
             ++at;
         if (at == path.size()) {
             place.folder = current;
             return true;
         }
-        std::size_t end = path.find('/', at);
-        if (end == std::string::npos)
-            end = path.size();
+        const std::size_t end = NextSeparator(path, at);
         const std::string name = path.substr(at, end - at);
         at = end;
         std::size_t rest = at;
-        while (rest < path.size() && path[rest] == '/')
+        while (rest < path.size() && IsNativeSeparator(path[rest]))
             ++rest;
         const bool last = rest == path.size();
         if (name == ".")
@@ -268,10 +253,16 @@ bool MemoryFileSystem::Resolve(const std::string &path, Folder *base, bool follo
         Entry *entry = Lookup(current, name);
         if (!entry)
             return false;
-        if (entry->kind == DirEntryKind::Link && (!last || followLast || trailingSlash)) {
+        // A link the system never follows is an ordinary entry to a path.
+        if (entry->kind == DirEntryKind::Link && (!last || followLast || trailingSlash)
+            && ReadLink(current, *entry) != LinkTextStatus::NotFollowed) {
+            if (entry->linkStatus == LinkTextStatus::Unreadable) {
+                unfollowed_ = entry->linkError ? entry->linkError : -1;
+                return false;
+            }
             if (--linkBudget < 0)
                 return false;
-            const std::string &text = LinkText(current, *entry);
+            const std::string &text = entry->linkText;
             Place target;
             if (text.empty() || !Resolve(text, current, true, linkBudget, target))
                 return false;
@@ -299,9 +290,9 @@ bool MemoryFileSystem::Resolve(const std::string &path, Folder *base, bool follo
 bool MemoryFileSystem::ResolveFromTop(const std::string &path, bool followLast, Place &place)
 {
     int budget = kLinkBudget;
-    if (!path.empty() && path[0] != '/') {
-        const std::string current = CurrentFolder();
-        if (current.empty())
+    if (!path.empty() && RootLength(path) == 0) {
+        std::string current;
+        if (!CurrentFolderPath(current) || RootLength(current) == 0)
             return false;
         return Resolve(current + '/' + path, nullptr, followLast, budget, place);
     }
@@ -312,8 +303,12 @@ LinkTargetKind MemoryFileSystem::TargetKind(Folder *holder, Entry &entry)
 {
     int budget = kLinkBudget - 1;
     Place target;
-    const std::string &text = LinkText(holder, entry);
-    if (text.empty() || !Resolve(text, holder, true, budget, target))
+    const LinkTextStatus status = ReadLink(holder, entry);
+    if (status == LinkTextStatus::NotFollowed)
+        return LinkTargetKind::File; // as ReadFolder lists a shortcut
+    const std::string &text = entry.linkText;
+    if (status != LinkTextStatus::Read || text.empty()
+        || !Resolve(text, holder, true, budget, target))
         return LinkTargetKind::Missing;
     if (target.folder)
         return LinkTargetKind::Folder;
@@ -328,9 +323,10 @@ EntryIdentity MemoryFileSystem::IdentityOf(const Place &place)
     if (!entry.identityKnown) {
         entry.identityKnown = true;
         DiskEntry disk;
-        if (ReadDiskEntry(place.holder->diskPath + entry.diskName, disk))
+        if (ReadDiskEntry(place.holder->diskPath + entry.diskName, disk)) {
             entry.identity = disk.identity;
-        else
+            entry.actsAsOwner = disk.actsAsOwner ? 1 : 0;
+        } else
             entry.identity = {~std::uint64_t(0), ++madeUp_};
     }
     return entry.identity;
@@ -339,8 +335,68 @@ EntryIdentity MemoryFileSystem::IdentityOf(const Place &place)
 bool MemoryFileSystem::Writable(Folder *folder)
 {
     if (folder->writable < 0)
-        folder->writable = DiskWritable(folder->diskPath) ? 1 : 0;
+        folder->writable = FolderWritable(folder->diskPath) ? 1 : 0;
     return folder->writable == 1;
+}
+
+bool MemoryFileSystem::MayTakeOut(Folder *folder, Entry &entry)
+{
+    if (!Writable(folder))
+        return false;
+    if (folder->ownersOnly < 0) {
+        DiskEntry disk;
+        folder->ownersOnly =
+            ReadDiskEntry(folder->diskPath, disk) && disk.ownersOnly && !disk.actsAsOwner ? 1 : 0;
+    }
+    if (folder->ownersOnly == 0)
+        return true;
+    if (entry.actsAsOwner < 0) {
+        // One the disk no longer has was the copy's own to begin with.
+        DiskEntry disk;
+        entry.actsAsOwner =
+            !ReadDiskEntry(folder->diskPath + entry.diskName, disk) || disk.actsAsOwner ? 1 : 0;
+    }
+    return entry.actsAsOwner == 1;
+}
+
+MemoryFileSystem::Entry *MemoryFileSystem::FoldedOccupant(Folder *folder,
+                                                          const std::string &name,
+                                                          const Entry *self)
+{
+    if (!NamesFoldCase())
+        return nullptr;
+    EnsureListed(folder);
+    if (!folder->keysBuilt) {
+        folder->keys.clear();
+        for (auto &item : folder->entries)
+            folder->keys.emplace(NameKey(item.first), &item.second);
+        folder->keysBuilt = true;
+    }
+    // The entry itself may take a new case of its own name.
+    const auto range = folder->keys.equal_range(NameKey(name));
+    for (auto item = range.first; item != range.second; ++item)
+        if (item->second != self)
+            return item->second;
+    return nullptr;
+}
+
+void MemoryFileSystem::Unkey(Folder *folder, const std::string &name, const Entry *entry)
+{
+    const auto range = folder->keys.equal_range(NameKey(name));
+    for (auto item = range.first; item != range.second; ++item)
+        if (item->second == entry) {
+            folder->keys.erase(item);
+            return;
+        }
+}
+
+bool MemoryFileSystem::NameFits(Folder *folder, const std::string &name)
+{
+    if (!folder->longestKnown) {
+        folder->longestKnown = true;
+        folder->longest = LongestNameIn(folder->diskPath);
+    }
+    return folder->longest == 0 || NameLength(name) <= folder->longest;
 }
 
 bool MemoryFileSystem::Identify(const std::string &path, EntryIdentity &identity)
@@ -364,6 +420,7 @@ bool MemoryFileSystem::ListFolder(const std::string &path, EntryIdentity &identi
         return true; // as the disk answers for a file: there, but nothing to list
     Folder *folder = place.folder;
     EnsureListed(folder);
+    listing.unreadable = folder->unreadable;
     if (!folder->complete)
         return true;
     for (auto &item : folder->entries) {
@@ -375,50 +432,136 @@ bool MemoryFileSystem::ListFolder(const std::string &path, EntryIdentity &identi
     return true;
 }
 
-bool MemoryFileSystem::RenameIn(const std::string &folderPath, const EntryIdentity &identity,
-                                const char *name, const char *newName)
+bool MemoryFileSystem::FinalPath(const std::string &path, std::string &final)
 {
-    lastFailure_ = Failure::None;
+    Place place;
+    if (!ResolveFromTop(path, true, place))
+        return false;
+    // Names from the entry up to the top, each as the copy has it now.
+    std::vector<const std::string *> names;
+    const auto nameIn = [](Folder *holder, const auto &holds) -> const std::string * {
+        for (const auto &item : holder->entries)
+            if (holds(item.second))
+                return &item.first;
+        return nullptr;
+    };
+    Folder *folder = place.folder;
+    if (!folder) {
+        folder = place.holder;
+        names.push_back(nameIn(folder, [&](const Entry &e) { return &e == place.entry; }));
+    }
+    for (; folder->parent != folder; folder = folder->parent) {
+        // Most often the name it was entered by: looked up, not searched.
+        const std::string &disk = folder->diskPath;
+        const std::size_t at = disk.rfind('/', disk.size() - 2) + 1;
+        const auto found = folder->parent->entries.find(disk.substr(at, disk.size() - 1 - at));
+        names.push_back(found != folder->parent->entries.end() && found->second.folder == folder
+                            ? &found->first
+                            : nameIn(folder->parent,
+                                     [&](const Entry &e) { return e.folder == folder; }));
+    }
+    // The top as its root is spelt, without the closing "/": "" or "C:".
+    final.assign(folder->diskPath, 0, folder->diskPath.size() - 1);
+    for (auto name = names.rbegin(); name != names.rend(); ++name) {
+        if (!*name)
+            return false; // no entry of its holder leads to it any more
+        final += '/';
+        final += **name;
+    }
+    if (names.empty())
+        final += '/';
+    return true;
+}
+
+MemoryFileSystem::Folder *MemoryFileSystem::Hold(const std::string &folderPath,
+                                                 const EntryIdentity &identity)
+{
     if (folderPath != heldPath_ || !(identity == heldIdentity_)) {
         heldPath_ = folderPath;
         heldIdentity_ = identity;
         Place place;
+        unfollowed_ = 0;
         held_ = ResolveFromTop(folderPath, true, place) && place.folder
                 && place.folder->identity == identity
             ? place.folder
             : nullptr;
+        heldUnfollowed_ = held_ ? 0 : unfollowed_;
     }
-    if (!held_) {
-        lastFailure_ = Failure::FolderMoved;
-        return false;
+    return held_;
+}
+
+RenameResult MemoryFileSystem::RenameIn(const std::string &folderPath,
+                                        const EntryIdentity &identity, const char *name,
+                                        const char *newName)
+{
+    RenameResult result;
+    Folder *folder = Hold(folderPath, identity);
+    if (!folder) {
+        // A link on the way that can't be read: what the system would do
+        // there is unknown, so the copy does not guess.
+        result.outcome = heldUnfollowed_ ? RenameOutcome::OtherError : RenameOutcome::FolderMoved;
+        result.systemError = heldUnfollowed_ > 0 ? heldUnfollowed_ : 0;
+        return result;
     }
     if (!PlainName(name) || !PlainName(newName)) {
-        lastFailure_ = Failure::InvalidName;
-        return false;
+        result.outcome = RenameOutcome::InvalidName;
+        return result;
     }
-    Folder *folder = held_;
-    if (!Lookup(folder, name)) {
-        lastFailure_ = Failure::EntryGone;
-        return false;
+    Entry *entry = Lookup(folder, name);
+    if (!entry) {
+        result.outcome = RenameOutcome::EntryMoved;
+        return result;
     }
-    if (const Entry *occupant = Lookup(folder, newName)) {
-        lastFailure_ =
-            occupant->diskName == newName ? Failure::TargetExists : Failure::TargetTaken;
-        return false;
+    // As the system checks: the old name is looked up first, then the new
+    // one, which is refused by its length before anything stands there.
+    if (!NameFits(folder, newName)) {
+        result.outcome = RenameOutcome::NameTooLong;
+        return result;
     }
-    if (!Writable(folder)) {
-        lastFailure_ = Failure::NotPermitted;
-        return false;
+    // Where case is folded the entry may take another case of its own name.
+    const Entry *occupant = Lookup(folder, newName);
+    if (NamesFoldCase() && occupant == entry)
+        occupant = FoldedOccupant(folder, newName, entry);
+    if (occupant) {
+        result.outcome = NameKey(occupant->diskName) == NameKey(newName)
+            ? RenameOutcome::TargetExists
+            : RenameOutcome::TargetTaken;
+        return result;
     }
-    auto node = folder->entries.extract(name);
+    if (!MayTakeOut(folder, *entry)) {
+        result.outcome = RenameOutcome::NotPermitted;
+        return result;
+    }
+    const auto at = Holding(folder->entries, name, entry);
+    const std::string oldName = at->first;
+    auto node = folder->entries.extract(at);
     if (!folder->complete)
-        folder->absent.insert(name);
+        folder->absent.insert(oldName);
     folder->absent.erase(newName);
     node.key() = newName;
     Entry &moved = node.mapped();
-    moved.hidden = newName[0] == '.';
-    lastRenamedNonFile_ = moved.kind != DirEntryKind::File;
-    folder->entries.insert(std::move(node));
+    if (HiddenFollowsName())
+        moved.hidden = newName[0] == '.';
+    folder->entries.insert(std::move(node)); // the same node: `moved` stays where it was
+    if (folder->keysBuilt) {
+        Unkey(folder, oldName, &moved);
+        folder->keys.emplace(NameKey(newName), &moved);
+    }
+    return result;
+}
+
+bool MemoryFileSystem::IdentifyIn(const std::string &folderPath, const EntryIdentity &identity,
+                                  const char *name, EntryIdentity &entry)
+{
+    Folder *folder = Hold(folderPath, identity);
+    Entry *found = folder && PlainName(name) ? Lookup(folder, name) : nullptr;
+    if (!found)
+        return false;
+    Place place;
+    place.holder = folder;
+    place.entry = found;
+    place.folder = found->kind == DirEntryKind::Folder ? found->folder : nullptr;
+    entry = IdentityOf(place);
     return true;
 }
 
@@ -432,10 +575,13 @@ bool MemoryFileSystem::RemoveNonFolder(const std::string &folderPath, const char
     if (!entry || entry->kind == DirEntryKind::Folder
         || (entry->kind == DirEntryKind::Link
             && TargetKind(folder, *entry) == LinkTargetKind::Folder)
-        || !Writable(folder))
+        || !MayTakeOut(folder, *entry))
         return false;
-    folder->entries.erase(name);
+    const auto at = Holding(folder->entries, name, entry);
+    if (folder->keysBuilt)
+        Unkey(folder, at->first, entry);
     if (!folder->complete)
-        folder->absent.insert(name);
+        folder->absent.insert(at->first);
+    folder->entries.erase(at);
     return true;
 }

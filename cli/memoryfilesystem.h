@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/passfilesystem.h"
+#include "platform/diskentry.h"
 
 #include <map>
 #include <memory>
@@ -12,11 +13,16 @@
 // without renaming anything. Each folder is copied from the disk the first
 // time a path leads through it or a listing asks for it, and from then on
 // only the copy is read and changed; since nothing is ever written to the
-// disk, that is the tree as it stood when the copy began. Paths resolve as
-// the POSIX system resolves them: every link on the way followed by its
+// disk, that is the tree as it stood when the copy began. The disk is read
+// only through platform/diskentry.h and platform/dirscan.h. Paths resolve
+// as the POSIX system resolves them: every link on the way followed by its
 // stored text (so a rename can break or mend a link), ".." taken to the
-// folder that really holds a folder, at most 40 links per path. Names are
-// compared byte for byte, case-sensitively.
+// folder that really holds a folder, at most 40 links per path; a path may
+// start from any root the system has (a Windows drive or share too; Windows
+// itself takes a ".." after a link by the path's text, which the copy does
+// not follow). Names are compared byte for byte; where the file system
+// takes names that differ only in case for one (Windows), a rename's new
+// name is taken by any such variant, except of the entry's own name.
 class MemoryFileSystem final : public PassFileSystem
 {
 public:
@@ -28,27 +34,22 @@ public:
     bool Identify(const std::string &path, EntryIdentity &identity) override;
     bool ListFolder(const std::string &path, EntryIdentity &identity,
                     DirListing &listing) override;
+    // The folder's path in the copy as it stands now (renames in the copy
+    // included), or a file's: that folder's and its name.
+    bool FinalPath(const std::string &path, std::string &final) override;
     // As the disk's file system: the folder of the last rename is held, so a
     // rename by the same folder path and identity lands in it even after an
-    // earlier rename moved it from that path. A folder the process may not
-    // write to refuses every rename.
-    bool RenameIn(const std::string &folder, const EntryIdentity &identity, const char *name,
-                  const char *newName) override;
-
-    // Why the last RenameIn failed (None after a success).
-    enum class Failure {
-        None,
-        InvalidName,    // empty, ".", "..", or holding "/"
-        FolderMoved,    // the folder path no longer leads to that folder
-        EntryGone,      // nothing stands at the old name any more
-        TargetExists,   // the new name is held by the entry that held it from the start
-        TargetTaken,    // an earlier RenameIn put the entry that holds the new name there
-        NotPermitted    // the process may not change that folder
-    };
-    Failure LastFailure() const { return lastFailure_; }
-    // Whether the entry the last successful RenameIn moved is anything but a
-    // regular file (a folder, a link, a system file).
-    bool LastRenamedNonFile() const { return lastRenamedNonFile_; }
+    // earlier rename moved it from that path. As the system, it refuses a
+    // new name longer than the folder's file system takes (NameTooLong),
+    // every rename in a folder the process may not write to, and, in a
+    // folder whose entries only their owners may rename (sticky), the
+    // renaming of an entry that is neither the process's nor its folder's
+    // (NotPermitted), unless the process is privileged. A folder reached
+    // through a link whose target can't be read fails with OtherError.
+    RenameResult RenameIn(const std::string &folder, const EntryIdentity &identity,
+                          const char *name, const char *newName) override;
+    bool IdentifyIn(const std::string &folder, const EntryIdentity &identity, const char *name,
+                    EntryIdentity &entry) override;
 
     // As deleting an old report does: removes the entry `name` of the folder
     // at `folder` when one stands there that is neither a folder nor a link
@@ -60,7 +61,8 @@ private:
     struct Entry;
     struct Place;
 
-    Folder *Root();
+    Folder *RootOf(const std::string &path, std::size_t length);
+    Folder *Hold(const std::string &folderPath, const EntryIdentity &identity);
     Folder *Enter(Folder *holder, Entry &entry);
     Folder *FolderById(const EntryIdentity &identity, Folder *parent, const std::string &diskPath);
     Entry *Lookup(Folder *folder, const std::string &name);
@@ -68,18 +70,24 @@ private:
     bool Resolve(const std::string &path, Folder *base, bool followLast, int &linkBudget,
                  Place &place);
     bool ResolveFromTop(const std::string &path, bool followLast, Place &place);
-    const std::string &LinkText(Folder *holder, Entry &entry);
+    LinkTextStatus ReadLink(Folder *holder, Entry &entry);
     LinkTargetKind TargetKind(Folder *holder, Entry &entry);
     EntryIdentity IdentityOf(const Place &place);
     bool Writable(Folder *folder);
+    bool MayTakeOut(Folder *folder, Entry &entry);
+    bool NameFits(Folder *folder, const std::string &name);
+    Entry *FoldedOccupant(Folder *folder, const std::string &name, const Entry *self);
+    void Unkey(Folder *folder, const std::string &name, const Entry *entry);
 
     std::vector<std::unique_ptr<Folder>> folders_;
     std::map<std::pair<std::uint64_t, std::uint64_t>, Folder *> byIdentity_;
-    Folder *root_ = nullptr;
+    std::map<std::string, Folder *> roots_; // by the root's spelling, ending in "/"
     std::uint64_t madeUp_ = 0; // identities for folders the disk no longer shows
     std::string heldPath_;
     EntryIdentity heldIdentity_;
     Folder *held_ = nullptr;
-    Failure lastFailure_ = Failure::None;
-    bool lastRenamedNonFile_ = false;
+    // A link met while resolving a path that could not be read: its system
+    // error, -1 without one; 0 when none was met.
+    int unfollowed_ = 0;
+    int heldUnfollowed_ = 0;
 };

@@ -1,19 +1,6 @@
 #include "cli/progressline.h"
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
-bool IsTerminal(std::FILE *stream)
-{
-#ifdef _WIN32
-    return _isatty(_fileno(stream)) != 0;
-#else
-    return isatty(fileno(stream)) != 0;
-#endif
-}
+#include "platform/system.h"
 
 ProgressLine::ProgressLine(std::FILE *stream) : ProgressLine(stream, IsTerminal(stream)) {}
 

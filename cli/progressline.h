@@ -28,4 +28,3 @@ private:
     QByteArray shown_;
 };
 
-bool IsTerminal(std::FILE *stream);

@@ -1,9 +1,37 @@
 #include "engine/checks.h"
 
+#include "engine/jobparameters.h"
+
+#include <QFile>
 #include <QRegExp>
 
 bool IsLegalFileName(const QString &text)
 {
     const QRegExp forbidden(QStringLiteral("[?*:\"<>\\\\/\\|]"), Qt::CaseSensitive, QRegExp::RegExp);
     return text.indexOf(forbidden, 0) == -1;
+}
+
+LaunchRefusal CheckLaunch(JobParameters &params, OldReports oldReports)
+{
+    LaunchRefusal refusal;
+    if (params.kind == JobKind::Insert && !IsLegalFileName(params.insertText)) {
+        refusal.shown = LaunchRefusal::Shown::ProgressLabel;
+        refusal.message = QStringLiteral("插入内容包含非法字符,无法用于文件名!");
+        return refusal;
+    }
+    if (params.kind == JobKind::Pairs && params.findList.size() != params.replacementList.size()) {
+        refusal.shown = LaunchRefusal::Shown::AboutBox;
+        refusal.message = QStringLiteral("查找数和替换数不一致,请核对!");
+        return refusal;
+    }
+    if (oldReports == OldReports::Delete) {
+        DeleteOldReportFiles(params);
+    } else {
+        params.reportPaths = ReportPathsIn(params.folderPath);
+    }
+    if (!FolderExists(QFile::encodeName(params.folderPath).toStdString())) {
+        refusal.shown = LaunchRefusal::Shown::ProgressLabel;
+        refusal.message = QStringLiteral("文件夹不存在,请选择正确路径!");
+    }
+    return refusal;
 }

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
+#include <unordered_set>
 #include <utility>
 
 namespace {
@@ -146,6 +148,7 @@ struct Candidate
     std::uint32_t key, keyLength, raw, rawLength, order;
     bool exact;
     bool enter;
+    bool link;
 };
 
 inline ushort LowerAscii(ushort c)
@@ -225,10 +228,13 @@ public:
         root.native = native;
         root.path = DecodeNativePath(native);
         root.fromRoot = true;
-        if (fs_.ListFolder(native, root.identity, listing_))
-            descent_.push_back(root.identity);
+        bool listed = false;
+        if (!FolderPathFits(native))
+            ++tree_.gaps_.tooLongPaths;
+        else if (fs_.ListFolder(native, root.identity, listing_))
+            listed = visited_.insert(root.identity).second;
         tree_.folders_.push_back(std::move(root));
-        if (!Stopped())
+        if (listed && !Stopped())
             Collect(0);
     }
 
@@ -239,13 +245,48 @@ private:
     {
         std::string name;
         bool enter;
+        bool link;
+    };
+
+    struct IdentityHash
+    {
+        std::size_t operator()(const EntryIdentity &identity) const
+        {
+            return std::hash<std::uint64_t>()(identity.index * 0x9E3779B97F4A7C15ull
+                                              ^ identity.volume);
+        }
     };
 
     bool Stopped() const { return stop_ && stop_(); }
 
+    // Whether the folder a link at `native` leads to lies in the chosen
+    // folder (or is it). Final paths, not the link's text: a ".." after a
+    // link goes up from where the link leads, not back to where it stands,
+    // so no lexical reading of the text can tell.
+    bool LeadsInside(const std::string &native)
+    {
+        if (!rootFinalKnown_) {
+            rootFinalKnown_ = true;
+            rootFinalOk_ = fs_.FinalPath(tree_.folders_[0].native, rootFinal_);
+        }
+        std::string final;
+        if (!rootFinalOk_ || !fs_.FinalPath(native, final)) {
+            // Can't be told: left out, and said so.
+            ++tree_.gaps_.unreadableFolders;
+            return false;
+        }
+        if (final.compare(0, rootFinal_.size(), rootFinal_) != 0)
+            return false;
+        return final.size() == rootFinal_.size() || rootFinal_.back() == '/'
+            || final[rootFinal_.size()] == '/';
+    }
+
     // Takes in listing_, just read for the folder, and descends.
     void Collect(std::uint32_t folderIndex)
     {
+        if (listing_.unreadable)
+            ++tree_.gaps_.unreadableFolders;
+        tree_.gaps_.undecodableNames += static_cast<int>(listing_.unnamed);
         files_.clear();
         std::vector<Candidate> folders;
         units_.clear();
@@ -262,12 +303,16 @@ private:
             if (!(kind_ == ScanKind::Files ? file || folder : folder))
                 continue;
             const char *bytes = listing_.Name(entry);
-            Candidate candidate{bytes, entry.nameSize, false, 0, 0, 0, 0, order++, true, false};
+            Candidate candidate{bytes, entry.nameSize, false, 0, 0, 0, 0, order++, true, false,
+                                entry.kind == DirEntryKind::Link};
             if (IsAscii(bytes, entry.nameSize) && Decoder().AsciiReadsAsLatin1()) {
                 candidate.ascii = true;
             } else {
-                if (!Decoder().Decode(bytes, entry.nameSize, name, candidate.exact))
+                if (!Decoder().Decode(bytes, entry.nameSize, name, candidate.exact)) {
+                    // Left out as the toolkit leaves it out, with all below it.
+                    ++tree_.gaps_.undecodableNames;
                     continue;
+                }
                 const QString lowered = name.toLower();
                 candidate.key = static_cast<std::uint32_t>(units_.size());
                 candidate.keyLength = static_cast<std::uint32_t>(lowered.size());
@@ -277,6 +322,8 @@ private:
                 units_.insert(units_.end(), name.utf16(), name.utf16() + name.size());
             }
             candidate.enter = folder && candidate.exact;
+            if (folder && !candidate.exact)
+                ++tree_.gaps_.undecodableNames; // listed, but what is below it is not
             (file ? files_ : folders).push_back(candidate);
         }
         const SiblingOrder less(units_);
@@ -295,16 +342,19 @@ private:
         subfolders.reserve(folders.size());
         for (const Candidate &folder : folders)
             subfolders.push_back({std::string(folder.name, static_cast<std::size_t>(folder.size)),
-                                  folder.enter});
+                                  folder.enter, folder.link});
         for (const Subfolder &sub : subfolders)
             if (sub.enter)
-                Descend(folderIndex, sub.name);
+                Descend(folderIndex, sub.name, sub.link);
     }
 
-    // The toolkit enters a subfolder by its absolute path, and leaves out a
-    // path it can't resolve or one already on the way down; the stop
-    // question comes after those checks, once per folder entered.
-    void Descend(std::uint32_t parentIndex, const std::string &name)
+    // The toolkit enters a subfolder by its absolute path and leaves out a
+    // path it can't resolve. Beyond that: a link is entered only when it
+    // leads inside the chosen folder, and each folder is entered once, the
+    // first time it is met, so that links can't lead renames elsewhere nor
+    // make the scan grow with the number of ways to reach a folder. The
+    // stop question comes after those checks, once per folder entered.
+    void Descend(std::uint32_t parentIndex, const std::string &name, bool link)
     {
         const ScannedTree::Folder &parent = tree_.folders_[parentIndex];
         ScannedTree::Folder child;
@@ -317,24 +367,37 @@ private:
         } else {
             child.native = parent.native + name;
         }
+        // Its entries are renamed in it by this path with a "/".
+        if (!FolderPathFits(child.native + '/')) {
+            ++tree_.gaps_.tooLongPaths;
+            return;
+        }
+        if (link) {
+            // Asked only for links, so a plain folder costs no more calls.
+            EntryIdentity target;
+            if (!LeadsInside(child.native)
+                || (fs_.Identify(child.native, target) && visited_.count(target)))
+                return;
+        }
         if (!fs_.ListFolder(child.native, child.identity, listing_)
-            || std::find(descent_.begin(), descent_.end(), child.identity) != descent_.end())
+            || !visited_.insert(child.identity).second)
             return;
         if (child.native.back() != '/')
             child.native.push_back('/');
         child.path = DecodeNativePath(child.native);
-        descent_.push_back(child.identity);
         tree_.folders_.push_back(std::move(child));
         if (!Stopped())
             Collect(static_cast<std::uint32_t>(tree_.folders_.size() - 1));
-        descent_.pop_back();
     }
 
     PassFileSystem &fs_;
     const ScanKind kind_;
     const ScanStopQuestion &stop_;
     ScannedTree &tree_;
-    std::vector<EntryIdentity> descent_;
+    std::unordered_set<EntryIdentity, IdentityHash> visited_;
+    std::string rootFinal_;
+    bool rootFinalKnown_ = false;
+    bool rootFinalOk_ = false;
     DirListing listing_;
     std::vector<Candidate> files_;
     std::vector<ushort> units_;

@@ -20,6 +20,25 @@ using ScanStopQuestion = std::function<bool()>;
 
 enum class ScanKind { Files, Folders };
 
+// What a scan met but could not take in, by why. Each is counted where the
+// scan met it; whatever lies below it is unknown and not counted.
+struct ScanGaps
+{
+    // Folders it was to enter but could not read, or not to their end (the
+    // chosen folder included), and links to folders it could not tell to
+    // lead inside the chosen folder or not.
+    int unreadableFolders = 0;
+    // Entries it left out because their names can't be decoded (what is
+    // below such a folder included), and folders it listed but did not
+    // enter because their names can't be decoded exactly.
+    int undecodableNames = 0;
+    // Folders it did not enter because their paths are longer than the
+    // system opens (FolderPathFits); they are listed and may be renamed.
+    int tooLongPaths = 0;
+
+    bool Any() const { return unreadableFolders + undecodableNames + tooLongPaths > 0; }
+};
+
 // The result of one scan, kept small: names in shared blocks and a few bytes
 // per entry; paths are put together only when asked for. Entries, their
 // order and their paths are exactly those of the toolkit's listings (see
@@ -54,6 +73,8 @@ public:
 
     QList<QFileInfo> ToFileInfos() const;
 
+    const ScanGaps &Gaps() const { return gaps_; }
+
 private:
     friend class TreeScanner;
 
@@ -72,6 +93,7 @@ private:
     std::deque<Entry> entries_;
     std::vector<std::unique_ptr<char[]>> blocks_;
     std::uint32_t blockUsed_ = kBlockSize;
+    ScanGaps gaps_;
 };
 
 // Every file (ScanKind::Files) or every folder (ScanKind::Folders) below
@@ -81,10 +103,13 @@ private:
 // - folders: a folder's subfolders (hidden ones left out, links to folders
 //   listed), then the collection of each in turn, so every folder stands
 //   after the folder that holds it.
-// Siblings are ordered by SiblingNameLess. Hidden folders are not entered; a
-// link to a folder is entered unless it leads back to a folder on the way
-// down. A name the locale's encoding can't read is left out, as the
-// toolkit's listings leave it out.
+// Siblings are ordered by SiblingNameLess. Hidden folders are not entered. A
+// link to a folder is listed wherever a folder would be, but entered only
+// when where it finally leads (PassFileSystem::FinalPath) is the chosen
+// folder or lies in it; and no folder is entered twice in one scan (by
+// identity; the first time the scan meets it, by its path then, wins). A
+// name the locale's encoding can't read is left out, as the toolkit's
+// listings leave it out. What the scan could not take in is in Gaps().
 ScannedTree ScanTree(PassFileSystem &fs, const QString &path, ScanKind kind,
                      const ScanStopQuestion &stop = {});
 

@@ -32,11 +32,17 @@ QStringList SplitLines(const QString &text)
 #endif
 }
 
+QStringList ReportPathsIn(const QString &folderPath)
+{
+    QStringList paths;
+    for (const QString &name : ReportFileNames())
+        paths.append(folderPath + name);
+    return paths;
+}
+
 void DeleteOldReportFiles(JobParameters &params)
 {
-    params.reportPaths.clear();
-    for (const QString &name : ReportFileNames())
-        params.reportPaths.append(params.folderPath + name);
+    params.reportPaths = ReportPathsIn(params.folderPath);
     // Without a folder the names would point into the current directory,
     // where nothing is ours to delete.
     if (params.folderPath.isEmpty())

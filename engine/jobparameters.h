@@ -3,10 +3,17 @@
 #include <QString>
 #include <QStringList>
 
+enum class JobKind {
+    Replace, // one find text by one replacement
+    Pairs,   // several pairs, one after another
+    Insert   // a text before or after every name
+};
+
 // What a rename job works on. One process-wide set is written by a launch on
 // the main thread before its start signal; a pass copies it when it starts.
 struct JobParameters
 {
+    JobKind kind = JobKind::Replace;
     QString folderPath;
     bool onlyFiles = false;
     bool onlyExtension = false;
@@ -16,6 +23,7 @@ struct JobParameters
     QString insertText;
     bool insertBefore = true;
     QStringList reportPaths;
+    bool writeReport = true; // the rename report, when anything was renamed
 };
 
 JobParameters &CurrentJobParameters();
@@ -29,6 +37,9 @@ QString RenameReportFileName();
 // Lines of a multi-line edit: cut at every line feed, empty parts kept, so an
 // empty text gives one empty line and a final line feed one more.
 QStringList SplitLines(const QString &text);
+
+// The folder path followed directly by each report name.
+QStringList ReportPathsIn(const QString &folderPath);
 
 // Sets params.reportPaths to the folder path followed directly by each report
 // name, and deletes each of those that exists as a file. Failures are ignored.

@@ -1,15 +1,13 @@
 #include "engine/namerules.h"
 
+#include "platform/system.h"
+
 #include <QDir>
 #include <QRegExp>
 
 TrailingDot PlatformTrailingDot()
 {
-#ifdef Q_OS_WIN
-    return TrailingDot::Keep;
-#else
-    return TrailingDot::DropWhenNoExtension;
-#endif
+    return SystemDropsTrailingDots() ? TrailingDot::Keep : TrailingDot::DropWhenNoExtension;
 }
 
 QString ReplaceInName(const QString &namePart, const QString &find, const QString &replacement,

@@ -38,8 +38,44 @@ bool DiskFileSystem::ListFolder(const std::string &path, EntryIdentity &identity
     return ReadFolder(path, identity, listing);
 }
 
-bool DiskFileSystem::RenameIn(const std::string &folder, const EntryIdentity &identity,
-                              const char *name, const char *newName)
+bool DiskFileSystem::FinalPath(const std::string &path, std::string &final)
+{
+    return FinalPathOf(path, final);
+}
+
+RenameResult ResultOf(const RenameStatus &status)
+{
+    RenameResult result;
+    result.systemError = status.systemCode;
+    switch (status.error) {
+    case RenameError::None:
+        result.outcome = RenameOutcome::Renamed;
+        break;
+    case RenameError::InvalidName:
+        result.outcome = RenameOutcome::InvalidName;
+        break;
+    case RenameError::NameTooLong:
+        result.outcome = RenameOutcome::NameTooLong;
+        break;
+    case RenameError::TargetExists:
+        result.outcome = RenameOutcome::TargetExists;
+        break;
+    case RenameError::Vanished:
+        result.outcome = RenameOutcome::Vanished;
+        break;
+    case RenameError::NotPermitted:
+        result.outcome = RenameOutcome::NotPermitted;
+        break;
+    case RenameError::Other:
+        result.outcome = RenameOutcome::OtherError;
+        break;
+    }
+    return result;
+}
+
+// Keeps the folder of the last rename open: a run of renames in one folder
+// costs one system call each.
+bool DiskFileSystem::Hold(const std::string &folder, const EntryIdentity &identity)
 {
     if (folder != openPath_ || !(identity == openIdentity_)) {
         open_.Close();
@@ -50,7 +86,24 @@ bool DiskFileSystem::RenameIn(const std::string &folder, const EntryIdentity &id
         if (!openMatches_)
             open_.Close();
     }
-    return openMatches_ && open_.Rename(name, newName);
+    return openMatches_;
+}
+
+RenameResult DiskFileSystem::RenameIn(const std::string &folder, const EntryIdentity &identity,
+                                      const char *name, const char *newName)
+{
+    if (!Hold(folder, identity)) {
+        RenameResult moved;
+        moved.outcome = RenameOutcome::FolderMoved;
+        return moved;
+    }
+    return ResultOf(open_.Rename(name, newName));
+}
+
+bool DiskFileSystem::IdentifyIn(const std::string &folder, const EntryIdentity &identity,
+                                const char *name, EntryIdentity &entry)
+{
+    return Hold(folder, identity) && open_.IdentifyEntry(name, entry);
 }
 
 std::string EncodeNativePath(const QString &path)

@@ -1,10 +1,38 @@
 #pragma once
 
 #include "platform/dirscan.h"
+#include "platform/renameentry.h"
 
 #include <QString>
 
+#include <cstdint>
 #include <string>
+
+// How one rename of a pass ended.
+enum class RenameOutcome : std::uint8_t {
+    Renamed,
+    TargetExists,   // an entry already stands at the new name
+    TargetTaken,    // an earlier rename of this job put the entry at the new name there
+    InvalidName,    // the new name is no plain name: not even tried
+    NameTooLong,    // the new name is longer than the file system takes
+    InexactName,    // the old name's bytes can't be told exactly: never touched
+    EntryMoved,     // an earlier rename of this job moved the entry (reached twice, through a link)
+    FolderMoved,    // the folder it was listed in is no longer at its path
+    NotPermitted,   // the folder or the entry may not be changed by this process
+    Vanished,       // nothing stands at the old name any more
+    OtherError      // see RenameResult::systemError
+};
+
+struct RenameResult
+{
+    RenameOutcome outcome = RenameOutcome::Renamed;
+    int systemError = 0; // the system's error code, when it gave one
+    bool Succeeded() const { return outcome == RenameOutcome::Renamed; }
+    explicit operator bool() const { return Succeeded(); }
+};
+
+// The outcome of a rename the system was asked for.
+RenameResult ResultOf(const RenameStatus &status);
 
 // The file-system side of a rename pass, kept behind this interface so that
 // the same scan and pass logic can run against a tree held in memory.
@@ -32,11 +60,23 @@ public:
     // Renames the entry `name` of the folder at `folder` to `newName` in the
     // same folder, provided the folder found there is still `identity` (so a
     // folder swapped for a link after the scan can't lead a rename
-    // elsewhere). Fails, changing nothing, when it isn't, when either name is
-    // no plain name (empty, ".", "..", a separator in it) or when any entry
-    // already stands at `newName`.
-    virtual bool RenameIn(const std::string &folder, const EntryIdentity &identity,
-                          const char *name, const char *newName) = 0;
+    // elsewhere). Fails, changing nothing, when it isn't (FolderMoved), when
+    // either name is no plain name (empty, ".", "..", a separator in it) or
+    // when any entry already stands at `newName`.
+    virtual RenameResult RenameIn(const std::string &folder, const EntryIdentity &identity,
+                                  const char *name, const char *newName) = 0;
+
+    // The identity of the entry `name` itself (a link not followed) in the
+    // folder at `folder`, provided that folder is still `identity`.
+    virtual bool IdentifyIn(const std::string &folder, const EntryIdentity &identity,
+                            const char *name, EntryIdentity &entry) = 0;
+
+    // Where `path` really leads, as an absolute path with "/" between names:
+    // every link followed, "." and ".." taken as the system takes them
+    // (FinalPathOf in platform/dirscan.h). The scan compares a link's final
+    // path with the chosen folder's to tell whether the link stays inside.
+    // False when the path leads nowhere or its final path can't be told.
+    virtual bool FinalPath(const std::string &path, std::string &final) = 0;
 };
 
 // The disk. One per pass: it keeps the folder of the last rename open, so a
@@ -47,10 +87,15 @@ public:
     bool Identify(const std::string &path, EntryIdentity &identity) override;
     bool ListFolder(const std::string &path, EntryIdentity &identity,
                     DirListing &listing) override;
-    bool RenameIn(const std::string &folder, const EntryIdentity &identity, const char *name,
-                  const char *newName) override;
+    RenameResult RenameIn(const std::string &folder, const EntryIdentity &identity,
+                          const char *name, const char *newName) override;
+    bool IdentifyIn(const std::string &folder, const EntryIdentity &identity, const char *name,
+                    EntryIdentity &entry) override;
+    bool FinalPath(const std::string &path, std::string &final) override;
 
 private:
+    bool Hold(const std::string &folder, const EntryIdentity &identity);
+
     OpenFolder open_;
     std::string openPath_;
     EntryIdentity openIdentity_;

@@ -2,8 +2,6 @@
 
 #include "engine/folderscan.h"
 #include "engine/namerules.h"
-#include "engine/reportviewer.h"
-#include "platform/pathchecks.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -12,74 +10,17 @@
 #include <QTextCodec>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstring>
-
-// The rename a pass is handing to its sink, so that the sink's default
-// Rename can do it by the exact bytes of the scan.
-class PassRenameRequest
-{
-public:
-    PassRenameRequest(PassSink &sink, PassFileSystem &fs, const QString &oldPath,
-                      const QString &targetPath, const std::string &folder,
-                      const EntryIdentity &identity, const char *name, const std::string &newName)
-        : sink_(sink), previous_(sink.request_), fs_(fs), oldPath_(oldPath),
-          targetPath_(targetPath), folder_(folder), identity_(identity), name_(name),
-          newName_(newName)
-    {
-        sink_.request_ = this;
-    }
-    ~PassRenameRequest() { sink_.request_ = previous_; }
-    PassRenameRequest(const PassRenameRequest &) = delete;
-    PassRenameRequest &operator=(const PassRenameRequest &) = delete;
-
-    static bool Rename(const PassSink &sink, const QString &oldPath, const QString &targetPath)
-    {
-        const PassRenameRequest *request = sink.request_;
-        if (!request) {
-            DiskFileSystem disk;
-            return RenameByPaths(disk, oldPath, targetPath);
-        }
-        if (oldPath == request->oldPath_ && targetPath == request->targetPath_)
-            return request->fs_.RenameIn(request->folder_, request->identity_, request->name_,
-                                         request->newName_.c_str());
-        return RenameByPaths(request->fs_, oldPath, targetPath);
-    }
-
-private:
-    // Paths other than the pass's own: split into folder and name; both
-    // folders must be one, as a rename here never moves an entry.
-    static bool RenameByPaths(PassFileSystem &fs, const QString &oldPath, const QString &targetPath)
-    {
-        const auto split = [](const QString &path, std::string &folder, std::string &name) {
-            const int cut = std::max(path.lastIndexOf(QLatin1Char('/')),
-                                     path.lastIndexOf(QDir::separator()));
-            if (cut < 0)
-                return false;
-            folder = EncodeNativePath(path.left(cut + 1));
-            name = EncodeNativePath(path.mid(cut + 1));
-            // A zero byte would cut the path short on its way to the system.
-            return folder.find('\0') == std::string::npos && name.find('\0') == std::string::npos;
-        };
-        std::string fromFolder, fromName, toFolder, toName;
-        EntryIdentity from, to;
-        return split(oldPath, fromFolder, fromName) && split(targetPath, toFolder, toName)
-            && fs.Identify(fromFolder, from) && fs.Identify(toFolder, to) && from == to
-            && fs.RenameIn(fromFolder, from, fromName.c_str(), toName.c_str());
-    }
-
-    PassSink &sink_;
-    const PassRenameRequest *previous_;
-    PassFileSystem &fs_;
-    const QString &oldPath_;
-    const QString &targetPath_;
-    const std::string &folder_;
-    const EntryIdentity &identity_;
-    const char *name_;
-    const std::string &newName_;
-};
+#include <algorithm>
+#include <string>
+#include <vector>
 
 PassSink::~PassSink() = default;
+
+void PassSink::RenameFinished(const RenameAttempt &, const RenameResult &) {}
+
+void PassSink::ReportWritten(const QString &) {}
+
+void PassSink::ReportFailed(const QString &, const TextFileStatus &) {}
 
 bool PassSink::StopRequested()
 {
@@ -89,11 +30,6 @@ bool PassSink::StopRequested()
 bool PassSink::KeepsRenameLog() const
 {
     return true;
-}
-
-bool PassSink::Rename(const QString &oldPath, const QString &targetPath)
-{
-    return PassRenameRequest::Rename(*this, oldPath, targetPath);
 }
 
 namespace {
@@ -162,31 +98,6 @@ bool LocaleIsUtf8()
     return codec && codec->mibEnum() == 106;
 }
 
-std::string ReportBytes(const QStringList &renameLog)
-{
-    const bool utf8 = LocaleIsUtf8();
-    std::string bytes;
-    for (const QString &line : renameLog)
-        AppendReportLine(line, utf8, bytes);
-    return bytes;
-}
-
-// As WriteTextFile (text mode, created or truncated), from blocks.
-bool WriteReportFile(const std::string &path, const std::vector<std::string> &blocks)
-{
-    if (path.find('\0') != std::string::npos)
-        return false;
-    std::FILE *file = std::fopen(path.c_str(), "w");
-    if (!file)
-        return false;
-    bool written = true;
-    for (const std::string &block : blocks)
-        written = written && (block.empty()
-                              || std::fwrite(block.data(), 1, block.size(), file) == block.size());
-    const bool closed = std::fclose(file) == 0;
-    return written && closed;
-}
-
 class Pass
 {
 public:
@@ -208,12 +119,13 @@ public:
 
     // fileRule(const QString &fileName) -> NewFileName
     template <typename FileRule>
-    void FilePhase(FileRule fileRule, bool countScanned)
+    void FilePhase(FileRule fileRule, bool countScanned, int pair = 0)
     {
         if (Stopped())
             return;
         const ScannedTree files =
             ScanTree(fs_, params_.folderPath, ScanKind::Files, [this] { return Stopped(); });
+        NoteGaps(files.Gaps());
         for (int i = 0; i < files.Size(); ++i) {
             if (Stopped())
                 return;
@@ -224,21 +136,21 @@ public:
             if (!target.changed)
                 continue;
             const QString oldPath = QDir::toNativeSeparators(files.FolderOf(i).path + name);
-            sink_.EntryStarting(oldPath);
             if (TryRename(files, i, oldPath, files.FileTargetPrefixOf(i), target.newPart,
-                          target.newName))
+                          target.newName, RenamePhase::Files, pair))
                 ++outcome_.filesChanged;
         }
     }
 
     // nameRule(const QString &folderName) -> new folder name
     template <typename NameRule>
-    void FolderPhase(NameRule nameRule, bool countScanned)
+    void FolderPhase(NameRule nameRule, bool countScanned, int pair = 0)
     {
         if (Stopped())
             return;
         const ScannedTree folders =
             ScanTree(fs_, params_.folderPath, ScanKind::Folders, [this] { return Stopped(); });
+        NoteGaps(folders.Gaps());
         if (countScanned)
             outcome_.foldersScanned = folders.Size();
         // Last to first: everything below a folder is renamed before the folder.
@@ -250,8 +162,8 @@ public:
             if (newName == name)
                 continue;
             const QString oldPath = QDir::toNativeSeparators(folders.FolderOf(i).path + name);
-            sink_.EntryStarting(oldPath);
-            if (TryRename(folders, i, oldPath, folders.FolderTargetPrefixOf(i), newName, newName))
+            if (TryRename(folders, i, oldPath, folders.FolderTargetPrefixOf(i), newName, newName,
+                          RenamePhase::Folders, pair))
                 ++outcome_.foldersChanged;
         }
     }
@@ -262,7 +174,7 @@ public:
     {
         outcome_.summary = summary;
         sink_.PassEnded(summary);
-        if (renamed_)
+        if (renamed_ && params_.writeReport)
             WriteReport();
         return outcome_;
     }
@@ -270,21 +182,41 @@ public:
     PassOutcome &Outcome() { return outcome_; }
 
 private:
-    bool TryRename(const ScannedTree &tree, int i, const QString &oldPath, const QString &prefix,
-                   const QString &newPart, const QString &newName)
+    // Every scan of a pass walks the same tree and meets the same gaps: the
+    // largest count of each kind, not their sum.
+    void NoteGaps(const ScanGaps &gaps)
     {
-        // A name that is no plain name would move the entry, or fail anyway;
-        // a name whose bytes its text can't give back is never touched.
-        if (!IsAcceptableNewName(newPart, newName) || !tree.Exact(i))
+        outcome_.unreadableFolders = std::max(outcome_.unreadableFolders, gaps.unreadableFolders);
+        outcome_.undecodableNames = std::max(outcome_.undecodableNames, gaps.undecodableNames);
+        outcome_.tooLongPaths = std::max(outcome_.tooLongPaths, gaps.tooLongPaths);
+    }
+
+    // Announces the rename, tries it unless the new name is no name or the
+    // old name can't be told exactly, and reports how it ended. False when
+    // the entry was not renamed (or the pass was stopped before it).
+    bool TryRename(const ScannedTree &tree, int i, const QString &oldPath, const QString &prefix,
+                   const QString &newPart, const QString &newName, RenamePhase phase, int pair)
+    {
+        // The name rule may have taken long: a stop asked meanwhile comes
+        // before any further rename.
+        if (Stopped())
             return false;
         const QString targetPath = prefix + newName;
-        const ScannedTree::Folder &folder = tree.FolderOf(i);
+        const RenameAttempt attempt{oldPath, targetPath, phase, pair};
+        sink_.RenameStarting(attempt);
+        RenameResult result;
         const std::string nativeNewName = EncodeNativePath(newName);
-        if (nativeNewName.find('\0') != std::string::npos)
-            return false;
-        const PassRenameRequest request(sink_, fs_, oldPath, targetPath, folder.native,
-                                        folder.identity, tree.NativeName(i), nativeNewName);
-        if (!sink_.Rename(oldPath, targetPath))
+        // A name that is no plain name would move the entry, or fail anyway;
+        // a name whose bytes its text can't give back is never touched.
+        if (!IsAcceptableNewName(newPart, newName) || nativeNewName.find('\0') != std::string::npos)
+            result.outcome = RenameOutcome::InvalidName;
+        else if (!tree.Exact(i))
+            result.outcome = RenameOutcome::InexactName;
+        else
+            result = fs_.RenameIn(tree.FolderOf(i).native, tree.FolderOf(i).identity,
+                                  tree.NativeName(i), nativeNewName.c_str());
+        sink_.RenameFinished(attempt, result);
+        if (!result.Succeeded())
             return false;
         ++renamed_;
         if (keepLog_)
@@ -301,16 +233,20 @@ private:
 
     void WriteReport()
     {
+        // The folder path is followed directly by the report's name: without
+        // a closing separator the report lies beside the folder.
         const QString reportPath = params_.folderPath + RenameReportFileName();
-        const std::string local = QFile::encodeName(reportPath).toStdString();
-        // The launch deleted the old report, so an entry here now came from a
-        // rename of this pass (or from someone else): never write over it.
-        if (FileExists(local))
-            return;
-        outcome_.reportWritten = WriteReportFile(local, report_);
-        // A stopped pass belongs to a program on its way out: no window opens.
-        if (outcome_.reportWritten && !outcome_.stopped)
-            ShowRenameReport(QDir::toNativeSeparators(reportPath));
+        const QString shownPath = QDir::toNativeSeparators(reportPath);
+        const int cut = std::max(reportPath.lastIndexOf(QLatin1Char('/')),
+                                 reportPath.lastIndexOf(QDir::separator()));
+        const TextFileStatus status = CreateTextFile(EncodeNativePath(reportPath.left(cut + 1)),
+                                                     EncodeNativePath(reportPath.mid(cut + 1)),
+                                                     report_);
+        outcome_.reportWritten = status.result == TextFileResult::Written;
+        if (outcome_.reportWritten)
+            sink_.ReportWritten(shownPath);
+        else
+            sink_.ReportFailed(shownPath, status);
     }
 
     const JobParameters &params_;
@@ -355,27 +291,8 @@ auto ReplaceFolderRule(const QString &find, const QString &replacement, bool reg
     };
 }
 
-} // namespace
 
-PassOutcome RunReplacePass(const JobParameters &params, PassSink &sink)
-{
-    DiskFileSystem disk;
-    return RunReplacePassOn(params, sink, disk);
-}
-
-PassOutcome RunMultiPairPass(const JobParameters &params, PassSink &sink)
-{
-    DiskFileSystem disk;
-    return RunMultiPairPassOn(params, sink, disk);
-}
-
-PassOutcome RunInsertPass(const JobParameters &params, PassSink &sink)
-{
-    DiskFileSystem disk;
-    return RunInsertPassOn(params, sink, disk);
-}
-
-PassOutcome RunReplacePassOn(const JobParameters &params, PassSink &sink, PassFileSystem &fs)
+PassOutcome ReplacePass(const JobParameters &params, PassSink &sink, PassFileSystem &fs)
 {
     Pass pass(params, sink, fs);
     pass.FilePhase(ReplaceFileRule(params.findText, params.replacementText, params.regExpMode,
@@ -390,7 +307,7 @@ PassOutcome RunReplacePassOn(const JobParameters &params, PassSink &sink, PassFi
                                       pass.ElapsedSeconds()));
 }
 
-PassOutcome RunMultiPairPassOn(const JobParameters &params, PassSink &sink, PassFileSystem &fs)
+PassOutcome PairsPass(const JobParameters &params, PassSink &sink, PassFileSystem &fs)
 {
     Pass pass(params, sink, fs);
     // The launch refuses lists of different lengths; a pass given such lists
@@ -403,16 +320,16 @@ PassOutcome RunMultiPairPassOn(const JobParameters &params, PassSink &sink, Pass
         // Each pair scans afresh, so it sees the names the pairs before it made.
         pass.FilePhase(
             ReplaceFileRule(find, replacement, params.regExpMode, params.onlyExtension, pass.Dot()),
-            false);
+            false, k);
         if (!params.onlyFiles)
-            pass.FolderPhase(ReplaceFolderRule(find, replacement, params.regExpMode), false);
+            pass.FolderPhase(ReplaceFolderRule(find, replacement, params.regExpMode), false, k);
     }
     const PassOutcome &counts = pass.Outcome();
     return pass.Finish(
         ChangedSummary(counts.filesChanged, counts.foldersChanged, pass.ElapsedSeconds()));
 }
 
-PassOutcome RunInsertPassOn(const JobParameters &params, PassSink &sink, PassFileSystem &fs)
+PassOutcome InsertPass(const JobParameters &params, PassSink &sink, PassFileSystem &fs)
 {
     Pass pass(params, sink, fs);
     const QString insert = params.insertText;
@@ -441,6 +358,27 @@ PassOutcome RunInsertPassOn(const JobParameters &params, PassSink &sink, PassFil
                                       pass.ElapsedSeconds()));
 }
 
+} // namespace
+
+PassOutcome RunPass(const JobParameters &params, PassSink &sink, PassFileSystem &fs)
+{
+    switch (params.kind) {
+    case JobKind::Pairs:
+        return PairsPass(params, sink, fs);
+    case JobKind::Insert:
+        return InsertPass(params, sink, fs);
+    case JobKind::Replace:
+        break;
+    }
+    return ReplacePass(params, sink, fs);
+}
+
+PassOutcome RunPass(const JobParameters &params, PassSink &sink)
+{
+    DiskFileSystem disk;
+    return RunPass(params, sink, disk);
+}
+
 QString ScannedSummary(int filesScanned, int foldersScanned, int filesChanged, int foldersChanged,
                        qint64 seconds)
 {
@@ -454,10 +392,4 @@ QString ChangedSummary(int filesChanged, int foldersChanged, qint64 seconds)
     return QStringLiteral("修改文件名") + QString::number(filesChanged) + QStringLiteral("个,")
         + QStringLiteral("修改文件夹名") + QString::number(foldersChanged) + QStringLiteral("个,")
         + QStringLiteral("耗时") + QString::number(seconds) + QStringLiteral("秒。");
-}
-
-QByteArray RenameReportContent(const QStringList &renameLog)
-{
-    const std::string bytes = ReportBytes(renameLog);
-    return QByteArray(bytes.data(), static_cast<int>(bytes.size()));
 }

@@ -2,47 +2,57 @@
 
 #include "engine/jobparameters.h"
 #include "engine/passfilesystem.h"
+#include "platform/textfile.h"
 
-#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
 // The three rename passes, free of any window or thread: a worker slot, a
 // command-line front end or a benchmark runs them with its own sink.
 
-class PassRenameRequest;
+enum class RenamePhase { Files, Folders };
 
+// One rename a pass is about to try, or has tried.
+struct RenameAttempt
+{
+    const QString &oldPath;    // native separators, as in the progress line
+    const QString &targetPath; // the path the entry is renamed to
+    RenamePhase phase;
+    int pair; // which find-and-replace pair (0 for the single replace and the insert)
+};
+
+// How a pass reports, and where a front end decides.
 class PassSink
 {
 public:
     virtual ~PassSink();
 
-    // An entry whose name changes, by its old path, before its rename is tried.
-    virtual void EntryStarting(const QString &oldPath) = 0;
+    // Every entry whose name changes, before its rename is tried. The old
+    // path is the entry's progress text.
+    virtual void RenameStarting(const RenameAttempt &attempt) = 0;
+
+    // The same entry, once its rename was tried (or refused without trying).
+    virtual void RenameFinished(const RenameAttempt &attempt, const RenameResult &result);
 
     // Once, with the summary line, after the last rename and before the
     // rename report is written.
     virtual void PassEnded(const QString &summary) = 0;
 
-    // Asked between two entries; true stops the pass there.
+    // The rename report was written whole at `path` (native separators).
+    virtual void ReportWritten(const QString &path);
+
+    // The rename report could not be created, or not written whole (then it
+    // was removed again).
+    virtual void ReportFailed(const QString &path, const TextFileStatus &status);
+
+    // Asked before every entry and right before every rename; true stops the
+    // pass there.
     virtual bool StopRequested();
 
     // Whether PassOutcome::renameLog is to be filled (by default it is). The
     // rename report is written either way; a pass over a big tree holds the
     // log twice as compactly without it.
     virtual bool KeepsRenameLog() const;
-
-    // The rename itself, never replacing an existing entry, never copying and
-    // never writing through a link. By default: handed the paths of the entry
-    // the pass is renaming, the pass's file system renames it by the exact
-    // bytes the scan found, in the very folder the scan read; other paths
-    // are encoded and renamed through the same file system (the disk outside
-    // a pass), within one folder only.
-    virtual bool Rename(const QString &oldPath, const QString &targetPath);
-
-private:
-    friend class PassRenameRequest;
-    const PassRenameRequest *request_ = nullptr;
 };
 
 struct PassOutcome
@@ -55,28 +65,27 @@ struct PassOutcome
     QStringList renameLog; // old path of every successful rename, in order (see KeepsRenameLog)
     bool stopped = false;
     bool reportWritten = false;
+    // What the scans met but could not take in (see ScanGaps in
+    // engine/folderscan.h): each kind counted once, however many scans of
+    // the pass met it.
+    int unreadableFolders = 0;
+    int undecodableNames = 0;
+    int tooLongPaths = 0;
 };
 
-// Each pass renames files (first to last) and then folders (last to first),
-// sends the summary, and, when anything was renamed, writes the rename report
-// into folderPath and shows it (not when stopped). The report is never written
-// over an entry that already stands at its path: a launch has deleted the old
-// reports, so whatever stands there is the user's.
-// The ...On forms run the same pass on the file system given; the others on
-// the disk (a DiskFileSystem of their own).
-PassOutcome RunReplacePass(const JobParameters &params, PassSink &sink);
-PassOutcome RunMultiPairPass(const JobParameters &params, PassSink &sink);
-PassOutcome RunInsertPass(const JobParameters &params, PassSink &sink);
-PassOutcome RunReplacePassOn(const JobParameters &params, PassSink &sink, PassFileSystem &fs);
-PassOutcome RunMultiPairPassOn(const JobParameters &params, PassSink &sink, PassFileSystem &fs);
-PassOutcome RunInsertPassOn(const JobParameters &params, PassSink &sink, PassFileSystem &fs);
+// Runs the job `params.kind` describes on `fs`: files first to last, then
+// folders last to first (per pair, for the pairs job); then the summary; then,
+// when anything was renamed and `params.writeReport` is set, the rename report
+// in `params.folderPath`, created new (never over or through an entry that
+// stands at its path: a launch has deleted the old reports, so whatever
+// stands there now is not ours).
+PassOutcome RunPass(const JobParameters &params, PassSink &sink, PassFileSystem &fs);
+
+// The same on the disk.
+PassOutcome RunPass(const JobParameters &params, PassSink &sink);
 
 // Summary of the replace and insert passes.
 QString ScannedSummary(int filesScanned, int foldersScanned, int filesChanged, int foldersChanged,
                        qint64 seconds);
 // Summary of the multi-pair pass.
 QString ChangedSummary(int filesChanged, int foldersChanged, qint64 seconds);
-
-// The report's bytes: one old path per line, each ended by a line feed, in the
-// local 8-bit encoding.
-QByteArray RenameReportContent(const QStringList &renameLog);

@@ -13,12 +13,22 @@ class SignalSink final : public PassSink
 public:
     explicit SignalSink(ThreadObject &worker) : worker_(worker) {}
 
-    void EntryStarting(const QString &oldPath) override { emit worker_.ShowDisposingFile(oldPath); }
+    void RenameStarting(const RenameAttempt &attempt) override
+    {
+        emit worker_.ShowDisposingFile(attempt.oldPath);
+    }
 
     void PassEnded(const QString &summary) override
     {
         emit worker_.ShowDisposingFile(summary);
         emit worker_.Set_pBtn_Enable();
+    }
+
+    // A stopped pass belongs to a window on its way out: nothing opens then.
+    void ReportWritten(const QString &path) override
+    {
+        if (!StopRequested())
+            emit worker_.RenameReportWritten(path);
     }
 
     bool StopRequested() override { return QThread::currentThread()->isInterruptionRequested(); }
@@ -31,13 +41,13 @@ private:
 };
 
 // The copy keeps a pass on the values it started with, whatever the main
-// thread writes meanwhile.
-template <typename RunPass>
-void RunOnCopy(ThreadObject &worker, RunPass runPass)
+// thread writes meanwhile; each slot runs its own kind of job.
+void RunOnCopy(ThreadObject &worker, JobKind kind)
 {
-    const JobParameters params = CurrentJobParameters();
+    JobParameters params = CurrentJobParameters();
+    params.kind = kind;
     SignalSink sink(worker);
-    runPass(params, sink);
+    RunPass(params, sink);
 }
 
 } // namespace
@@ -56,15 +66,15 @@ QList<QFileInfo> ThreadObject::CollectFolders(const QString &path)
 
 void ThreadObject::ReplaceExcelText()
 {
-    RunOnCopy(*this, RunReplacePass);
+    RunOnCopy(*this, JobKind::Replace);
 }
 
 void ThreadObject::ReplaceExcelText_2()
 {
-    RunOnCopy(*this, RunMultiPairPass);
+    RunOnCopy(*this, JobKind::Pairs);
 }
 
 void ThreadObject::InsertText()
 {
-    RunOnCopy(*this, RunInsertPass);
+    RunOnCopy(*this, JobKind::Insert);
 }

@@ -6,7 +6,7 @@
 #include <QString>
 
 // The worker of a rename job. It lives on the job's own thread and speaks to
-// the window only through its two signals; each slot runs one pass on a copy
+// the window only through its signals; each slot runs one pass on a copy
 // of CurrentJobParameters() and stops between two entries when its thread is
 // asked to (QThread::requestInterruption).
 class ThreadObject : public QObject
@@ -22,6 +22,9 @@ public:
 signals:
     void ShowDisposingFile(QString filePath);
     void Set_pBtn_Enable();
+    // After Set_pBtn_Enable, once the rename report was written (native
+    // separators); the window shows it.
+    void RenameReportWritten(QString reportPath);
 
 public slots:
     void ReplaceExcelText();

@@ -6,24 +6,64 @@
 
 #include "engine/jobparameters.h"
 #include "engine/renamepass.h"
-#include "engine/reportviewer.h"
+#include "engine/passfilesystem.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <cstring>
 #include <memory>
 
 namespace {
 
+// The disk, read as it is, but every rename refused: every input sees the
+// same tree.
+class RefusingFileSystem final : public PassFileSystem
+{
+public:
+    bool Identify(const std::string &path, EntryIdentity &identity) override
+    {
+        return disk_.Identify(path, identity);
+    }
+    bool ListFolder(const std::string &path, EntryIdentity &identity, DirListing &listing) override
+    {
+        return disk_.ListFolder(path, identity, listing);
+    }
+    bool IdentifyIn(const std::string &folder, const EntryIdentity &identity, const char *name,
+                    EntryIdentity &entry) override
+    {
+        return disk_.IdentifyIn(folder, identity, name, entry);
+    }
+    RenameResult RenameIn(const std::string &, const EntryIdentity &, const char *name,
+                          const char *newName) override
+    {
+        for (const char *text : {name, newName})
+            CHECK(*text && std::strchr(text, '/') == nullptr && std::strcmp(text, ".") != 0
+                  && std::strcmp(text, "..") != 0);
+        RenameResult refused;
+        refused.outcome = RenameOutcome::NotPermitted;
+        return refused;
+    }
+
+private:
+    DiskFileSystem disk_;
+};
+
 class CheckingSink final : public PassSink
 {
 public:
-    void EntryStarting(const QString &) override {}
+    void RenameStarting(const RenameAttempt &) override {}
     void PassEnded(const QString &) override {}
-    bool Rename(const QString &oldPath, const QString &targetPath) override
+    // Whatever reached the file system is a rename within the entry's folder.
+    void RenameFinished(const RenameAttempt &attempt, const RenameResult &result) override
     {
+        if (result.outcome == RenameOutcome::InvalidName)
+            return;
+        CHECK(result.outcome == RenameOutcome::NotPermitted);
+        const QString &oldPath = attempt.oldPath;
+        const QString &targetPath = attempt.targetPath;
         const QByteArray old = QFile::encodeName(oldPath);
         const QByteArray target = QFile::encodeName(targetPath);
         const QByteArray oldFolder = old.left(old.lastIndexOf('/'));
@@ -32,7 +72,6 @@ public:
         CHECK(!newName.isEmpty() && newName != "." && newName != "..");
         CHECK(!target.contains('\0'));
         CHECK(QFileInfo(QDir::cleanPath(targetPath)).absolutePath() == QFileInfo(oldPath).absolutePath());
-        return false;  // nothing changes: every input sees the same tree
     }
 };
 
@@ -43,7 +82,6 @@ QString chosen;
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    SetReportViewer([](const QString &) {});
     workDir = new QTemporaryDir;
     chosen = workDir->path() + QStringLiteral("/chosen");
     for (const char *folder : {"/sub/deeper", "/a.b"})
@@ -86,9 +124,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
 
     CheckingSink sink;
-    const PassOutcome outcome = operation == 0 ? RunReplacePass(params, sink)
-        : operation == 1                       ? RunMultiPairPass(params, sink)
-                                               : RunInsertPass(params, sink);
+    RefusingFileSystem refusing;
+    params.kind = operation == 0 ? JobKind::Replace : operation == 1 ? JobKind::Pairs : JobKind::Insert;
+    const PassOutcome outcome = RunPass(params, sink, refusing);
     CHECK(outcome.filesChanged == 0 && outcome.foldersChanged == 0 && outcome.renameLog.isEmpty());
     CHECK(!outcome.reportWritten);
     if (extra)

@@ -4,7 +4,6 @@
 #include <windows.h>
 #else
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -161,21 +160,6 @@ bool RealFolderChain(const std::string &path, std::vector<EntryIdentity> &chain)
     return true;
 }
 
-std::string SystemErrorText(int systemCode)
-{
-    char *buffer = nullptr;
-    const DWORD size = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM
-                                          | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                      nullptr, static_cast<DWORD>(systemCode), 0,
-                                      reinterpret_cast<char *>(&buffer), 0, nullptr);
-    std::string text = size && buffer ? std::string(buffer, size) : std::string();
-    if (buffer)
-        LocalFree(buffer);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.'))
-        text.pop_back();
-    return text.empty() ? "error " + std::to_string(systemCode) : text;
-}
-
 #else
 
 AppendFile::~AppendFile()
@@ -290,11 +274,6 @@ bool RealFolderChain(const std::string &path, std::vector<EntryIdentity> &chain)
     if (fd >= 0)
         close(fd);
     return !chain.empty();
-}
-
-std::string SystemErrorText(int systemCode)
-{
-    return std::strerror(systemCode);
 }
 
 #endif

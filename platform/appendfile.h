@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/dirscan.h"
+#include "platform/system.h"
 
 #include <cstddef>
 #include <string>
@@ -49,5 +50,4 @@ private:
 // False when the folder can't be reached.
 bool RealFolderChain(const std::string &path, std::vector<EntryIdentity> &chain);
 
-// The system's text for an error code the calls above gave.
-std::string SystemErrorText(int systemCode);
+// SystemErrorText (platform/system.h) gives the words for their error codes.

@@ -4,6 +4,8 @@ void DirListing::Clear()
 {
     entries.clear();
     names.clear();
+    unreadable = false;
+    unnamed = 0;
 }
 
 void DirListing::Add(const char *name, std::size_t size, DirEntryKind kind, LinkTargetKind target,

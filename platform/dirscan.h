@@ -50,6 +50,12 @@ public:
 
     std::vector<Entry> entries;
     std::string names;
+    // The folder is there but could not be read, or not to its end: the
+    // entries hold what was read before the error.
+    bool unreadable = false;
+    // Names the system gave that have no native form (on Windows, names
+    // with a lone surrogate), left out of `entries`.
+    std::uint32_t unnamed = 0;
 
     const char *Name(const Entry &entry) const { return names.data() + entry.nameOffset; }
     void Clear();
@@ -63,39 +69,21 @@ bool IdentifyEntry(const std::string &path, EntryIdentity &identity);
 
 // Reads the folder at the native `path` (links followed): false when the
 // path leads to no entry; otherwise its identity, and its entries when it
-// is a folder that can be read (an empty listing when not; a read error
-// part-way keeps what was read before it). Asks the system about single
-// entries only where the folder can't tell: the targets of links, and
-// entries of a kind the file system doesn't store.
+// is a folder that can be read (an empty listing when not, and `unreadable`
+// set when it is a folder; a read error part-way keeps what was read before
+// it and sets `unreadable`). Asks the system about single entries only
+// where the folder can't tell: the targets of links, and entries of a kind
+// the file system doesn't store.
 bool ReadFolder(const std::string &path, EntryIdentity &identity, DirListing &listing);
 
-// A folder held open so that its entries can be renamed by name: the rename
-// lands in the folder that was opened, whatever its path leads to by then.
-class OpenFolder
-{
-public:
-    OpenFolder() = default;
-    ~OpenFolder();
-    OpenFolder(const OpenFolder &) = delete;
-    OpenFolder &operator=(const OpenFolder &) = delete;
+// Whether the native path of a folder, ending in a separator, is short
+// enough for the system to open that folder by it.
+bool FolderPathFits(const std::string &folderPath);
 
-    // Opens the folder at the native `path` (links followed) and tells its
-    // identity; closes whatever was open before.
-    bool Open(const std::string &path, EntryIdentity &identity);
-    void Close();
-    bool IsOpen() const;
-
-    // Renames the entry `name` of this folder to `newName` in this folder,
-    // with one system call that fails, changing nothing, when any entry
-    // already stands at `newName`; never copies, never writes through a link.
-    // On Windows a change of case only is allowed.
-    bool Rename(const char *name, const char *newName);
-
-private:
-#ifdef _WIN32
-    void *handle_ = nullptr; // keeps the folder from being moved meanwhile
-    std::wstring path_;      // ends in a separator
-#else
-    int fd_ = -1;
-#endif
-};
+// The path the native `path` leads to with every link on the way and at its
+// end followed and every "." and ".." taken as the system takes them: on
+// POSIX the absolute path without links (realpath); on Windows the final
+// path of the entry opened (GetFinalPathNameByHandleW), backslashes turned
+// into "/" (no name holds either). False when the path leads to no entry or its
+// final path can't be told.
+bool FinalPathOf(const std::string &path, std::string &final);

@@ -1,4 +1,5 @@
 #include "platform/dirscan.h"
+#include "platform/renameentry.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -6,8 +7,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+
+#ifndef PATH_MAX
+#define PATH_MAX 4096 // where the system sets no limit, the usual one
+#endif
 
 namespace {
 
@@ -92,6 +99,8 @@ void ReadEntries(int folder, DirListing &listing)
     alignas(8) char buffer[32768];
     for (;;) {
         const ssize_t size = getdents64(folder, buffer, sizeof buffer);
+        if (size < 0)
+            listing.unreadable = true;
         if (size <= 0)
             break;
         for (ssize_t at = 0; at < size;) {
@@ -105,10 +114,19 @@ void ReadEntries(int folder, DirListing &listing)
     DIR *stream = fdopendir(folder);
     if (!stream) {
         close(folder);
+        listing.unreadable = true;
         return;
     }
-    while (const dirent *entry = readdir(stream))
+    // readdir tells its end from an error only through errno.
+    for (;;) {
+        errno = 0;
+        const dirent *entry = readdir(stream);
+        if (!entry) {
+            listing.unreadable = errno != 0;
+            break;
+        }
         AddEntry(folder, entry->d_name, entry->d_type, listing);
+    }
     closedir(stream);
 #endif
 }
@@ -128,14 +146,39 @@ bool ReadFolder(const std::string &path, EntryIdentity &identity, DirListing &li
         return false;
     const int folder = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
     struct stat info;
-    if (folder < 0)
-        return IdentifyEntry(path, identity);
+    if (folder < 0) {
+        // No folder at all (a file, a FIFO) is nothing to read, not a folder
+        // that can't be read.
+        const int error = errno;
+        if (!IdentifyEntry(path, identity))
+            return false;
+        listing.unreadable = error != ENOTDIR;
+        return true;
+    }
     if (fstat(folder, &info) != 0) {
         close(folder);
         return false;
     }
     SetIdentity(info, identity);
     ReadEntries(folder, listing);
+    return true;
+}
+
+bool FolderPathFits(const std::string &folderPath)
+{
+    // PATH_MAX counts the terminating NUL.
+    return folderPath.size() < static_cast<std::size_t>(PATH_MAX);
+}
+
+bool FinalPathOf(const std::string &path, std::string &final)
+{
+    if (path.empty() || path.find('\0') != std::string::npos)
+        return false;
+    char *resolved = realpath(path.c_str(), nullptr);
+    if (!resolved)
+        return false;
+    final = resolved;
+    std::free(resolved);
     return true;
 }
 
@@ -181,24 +224,88 @@ bool OpenFolder::IsOpen() const
     return fd_ >= 0;
 }
 
-bool OpenFolder::Rename(const char *name, const char *newName)
+namespace {
+
+RenameStatus StatusOfErrno(int code)
 {
-    const auto plainName = [](const char *text) {
-        return text[0] != '\0' && std::strchr(text, '/') == nullptr && std::strcmp(text, ".") != 0
-            && std::strcmp(text, "..") != 0;
-    };
-    if (fd_ < 0 || !plainName(name) || !plainName(newName))
-        return false;
+    RenameStatus status;
+    status.systemCode = code;
+    switch (code) {
+    case EEXIST:
+    case ENOTEMPTY:
+        status.error = RenameError::TargetExists;
+        break;
+    case ENOENT:
+    case ENOTDIR:
+        status.error = RenameError::Vanished;
+        break;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EBUSY:
+        status.error = RenameError::NotPermitted;
+        break;
+    case ENAMETOOLONG:
+        status.error = RenameError::NameTooLong;
+        break;
+    default:
+        status.error = RenameError::Other;
+        break;
+    }
+    return status;
+}
+
+bool PlainName(const char *text)
+{
+    return text[0] != '\0' && std::strchr(text, '/') == nullptr && std::strcmp(text, ".") != 0
+        && std::strcmp(text, "..") != 0;
+}
+
+} // namespace
+
+RenameStatus OpenFolder::Rename(const char *name, const char *newName)
+{
+    RenameStatus status;
+    if (!PlainName(name) || !PlainName(newName)) {
+        status.error = RenameError::InvalidName;
+        return status;
+    }
+    if (fd_ < 0)
+        return StatusOfErrno(EBADF);
 #if defined(__linux__) && defined(RENAME_NOREPLACE)
     if (renameat2(fd_, name, fd_, newName, RENAME_NOREPLACE) == 0)
-        return true;
+        return status;
     if (errno != EINVAL && errno != ENOSYS)
-        return false;
+        return StatusOfErrno(errno);
 #endif
     // Only where the file system has no atomic no-replace rename: a racing
     // creation between the check and the rename can still be replaced.
     struct stat info;
-    if (fstatat(fd_, newName, &info, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT)
+    if (fstatat(fd_, newName, &info, AT_SYMLINK_NOFOLLOW) == 0)
+        return StatusOfErrno(EEXIST);
+    if (errno != ENOENT)
+        return StatusOfErrno(errno);
+    if (renameat(fd_, name, fd_, newName) != 0)
+        return StatusOfErrno(errno);
+    return status;
+}
+
+bool OpenFolder::IdentifyEntry(const char *name, EntryIdentity &identity) const
+{
+    struct stat info;
+    if (fd_ < 0 || !PlainName(name) || fstatat(fd_, name, &info, AT_SYMLINK_NOFOLLOW) != 0)
         return false;
-    return renameat(fd_, name, fd_, newName) == 0;
+    identity.volume = static_cast<std::uint64_t>(info.st_dev);
+    identity.index = static_cast<std::uint64_t>(info.st_ino);
+    return true;
+}
+
+bool IdentifyEntryItself(const std::string &path, EntryIdentity &identity)
+{
+    struct stat info;
+    if (path.empty() || path.find('\0') != std::string::npos || lstat(path.c_str(), &info) != 0)
+        return false;
+    identity.volume = static_cast<std::uint64_t>(info.st_dev);
+    identity.index = static_cast<std::uint64_t>(info.st_ino);
+    return true;
 }

@@ -1,38 +1,9 @@
 #include "platform/dirscan.h"
+#include "platform/renameentry.h"
 
-#include <windows.h>
+#include "platform/widestring_windows.h"
 
 namespace {
-
-std::wstring Wide(const std::string &utf8)
-{
-    if (utf8.empty())
-        return std::wstring();
-    const int size = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(),
-                                         static_cast<int>(utf8.size()), nullptr, 0);
-    if (size <= 0)
-        return std::wstring();
-    std::wstring wide(static_cast<std::size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()),
-                        &wide[0], size);
-    return wide;
-}
-
-// False for a name with a lone surrogate, which has no UTF-8 form.
-bool Utf8(const wchar_t *wide, std::string &out)
-{
-    const int length = static_cast<int>(wcslen(wide));
-    out.clear();
-    if (length == 0)
-        return true;
-    const int size =
-        WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, length, nullptr, 0, nullptr, nullptr);
-    if (size <= 0)
-        return false;
-    out.resize(static_cast<std::size_t>(size));
-    WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, length, &out[0], size, nullptr, nullptr);
-    return true;
-}
 
 bool UsablePath(const std::string &path)
 {
@@ -45,9 +16,9 @@ HANDLE OpenEntry(const std::wstring &path, DWORD flags)
                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
 }
 
-bool IdentityOf(const std::wstring &path, EntryIdentity &identity)
+bool IdentityOf(const std::wstring &path, EntryIdentity &identity, DWORD flags = 0)
 {
-    HANDLE handle = OpenEntry(path, 0);
+    HANDLE handle = OpenEntry(path, flags);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
     BY_HANDLE_FILE_INFORMATION info;
@@ -112,7 +83,7 @@ bool IdentifyEntry(const std::string &path, EntryIdentity &identity)
 {
     if (!UsablePath(path))
         return false;
-    const std::wstring wide = Wide(path);
+    const std::wstring wide = WideFromUtf8(path);
     return !wide.empty() && IdentityOf(wide, identity);
 }
 
@@ -121,7 +92,7 @@ bool ReadFolder(const std::string &path, EntryIdentity &identity, DirListing &li
     listing.Clear();
     if (!UsablePath(path))
         return false;
-    std::wstring folder = Wide(path);
+    std::wstring folder = WideFromUtf8(path);
     if (folder.empty() || !IdentityOf(folder, identity))
         return false;
     if (folder.back() != L'/' && folder.back() != L'\\')
@@ -129,15 +100,21 @@ bool ReadFolder(const std::string &path, EntryIdentity &identity, DirListing &li
     WIN32_FIND_DATAW data;
     HANDLE search = FindFirstFileExW((folder + L'*').c_str(), FindExInfoBasic, &data,
                                      FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
-    if (search == INVALID_HANDLE_VALUE)
+    if (search == INVALID_HANDLE_VALUE) {
+        // An empty drive root has no "." to find; anything else is a folder
+        // that can't be read (or no folder, which the scan never asks for).
+        listing.unreadable = GetLastError() != ERROR_FILE_NOT_FOUND;
         return true;
+    }
     std::string name;
     do {
         const wchar_t *wide = data.cFileName;
         if (wide[0] == L'.' && (wide[1] == L'\0' || (wide[1] == L'.' && wide[2] == L'\0')))
             continue;
-        if (!Utf8(wide, name))
+        if (!Utf8FromWide(wide, name)) {
+            ++listing.unnamed;
             continue;
+        }
         const DWORD attributes = data.dwFileAttributes;
         DirEntryKind kind;
         LinkTargetKind target = LinkTargetKind::None;
@@ -158,7 +135,47 @@ bool ReadFolder(const std::string &path, EntryIdentity &identity, DirListing &li
         listing.Add(name.data(), name.size(), kind, target,
                     (attributes & FILE_ATTRIBUTE_HIDDEN) != 0);
     } while (FindNextFileW(search, &data));
+    listing.unreadable = GetLastError() != ERROR_NO_MORE_FILES;
     FindClose(search);
+    return true;
+}
+
+bool FolderPathFits(const std::string &folderPath)
+{
+    // Paths are handed to the system as they are: without a "\\?\" prefix,
+    // MAX_PATH holds the path, the "*" that lists it, and the terminating NUL.
+    const std::wstring wide = WideFromUtf8(folderPath);
+    const bool extended = wide.compare(0, 4, L"\\\\?\\") == 0;
+    return !wide.empty() && wide.size() + 2 <= (extended ? 32767u : std::size_t(MAX_PATH));
+}
+
+bool FinalPathOf(const std::string &path, std::string &final)
+{
+    if (!UsablePath(path))
+        return false;
+    const std::wstring wide = WideFromUtf8(path);
+    if (wide.empty())
+        return false;
+    HANDLE handle = OpenEntry(wide, 0); // every link and junction followed
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    std::wstring buffer(MAX_PATH, L'\0');
+    DWORD size = GetFinalPathNameByHandleW(handle, &buffer[0], static_cast<DWORD>(buffer.size()),
+                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (size >= buffer.size()) {
+        buffer.resize(size);
+        size = GetFinalPathNameByHandleW(handle, &buffer[0], static_cast<DWORD>(buffer.size()),
+                                         FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    }
+    CloseHandle(handle);
+    if (size == 0 || size >= buffer.size())
+        return false;
+    buffer.resize(size);
+    if (!Utf8FromWide(buffer.c_str(), final))
+        return false;
+    for (char &c : final)
+        if (c == '\\')
+            c = '/';
     return true;
 }
 
@@ -172,7 +189,7 @@ bool OpenFolder::Open(const std::string &path, EntryIdentity &identity)
     Close();
     if (!UsablePath(path))
         return false;
-    std::wstring folder = Wide(path);
+    std::wstring folder = WideFromUtf8(path);
     if (folder.empty())
         return false;
     // Without FILE_SHARE_DELETE: nobody can move the folder while it is held,
@@ -209,26 +226,85 @@ bool OpenFolder::IsOpen() const
     return handle_ != nullptr;
 }
 
-bool OpenFolder::Rename(const char *name, const char *newName)
+namespace {
+
+RenameStatus StatusOfError(DWORD code)
 {
-    const auto plainName = [](const std::wstring &text) {
-        return !text.empty() && text.find_first_of(L"/\\") == std::wstring::npos && text != L"."
-            && text != L"..";
-    };
-    const std::wstring oldWide = Wide(name);
-    const std::wstring newWide = Wide(newName);
-    if (!handle_ || !plainName(oldWide) || !plainName(newWide))
-        return false;
+    RenameStatus status;
+    status.systemCode = static_cast<int>(code);
+    switch (code) {
+    case ERROR_ALREADY_EXISTS:
+    case ERROR_FILE_EXISTS:
+        status.error = RenameError::TargetExists;
+        break;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        status.error = RenameError::Vanished;
+        break;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_WRITE_PROTECT:
+        status.error = RenameError::NotPermitted;
+        break;
+    case ERROR_FILENAME_EXCED_RANGE:
+        status.error = RenameError::NameTooLong;
+        break;
+    default:
+        status.error = RenameError::Other;
+        break;
+    }
+    return status;
+}
+
+bool PlainName(const std::wstring &text)
+{
+    return !text.empty() && text.find_first_of(L"/\\") == std::wstring::npos && text != L"."
+        && text != L"..";
+}
+
+} // namespace
+
+RenameStatus OpenFolder::Rename(const char *name, const char *newName)
+{
+    RenameStatus status;
+    const std::wstring oldWide = WideFromUtf8(name);
+    const std::wstring newWide = WideFromUtf8(newName);
+    if (!PlainName(oldWide) || !PlainName(newWide)) {
+        status.error = RenameError::InvalidName;
+        return status;
+    }
+    if (!handle_)
+        return StatusOfError(ERROR_INVALID_HANDLE);
     const std::wstring source = path_ + oldWide;
     const std::wstring target = path_ + newWide;
     // Anything at the target, a dangling link included, or a target that
     // can't be looked at, blocks the rename, unless it is the entry itself
     // answering to a new case of its name.
-    if (GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES
-        || (GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND)) {
+    if (GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
         if (!SameEntry(source, target))
-            return false;
+            return StatusOfError(ERROR_ALREADY_EXISTS);
+    } else {
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+            return StatusOfError(error);
     }
     // Neither MOVEFILE_REPLACE_EXISTING nor MOVEFILE_COPY_ALLOWED.
-    return MoveFileExW(source.c_str(), target.c_str(), 0) != 0;
+    if (!MoveFileExW(source.c_str(), target.c_str(), 0))
+        return StatusOfError(GetLastError());
+    return status;
+}
+
+bool OpenFolder::IdentifyEntry(const char *name, EntryIdentity &identity) const
+{
+    const std::wstring wide = WideFromUtf8(name);
+    return handle_ && PlainName(wide)
+        && IdentityOf(path_ + wide, identity, FILE_FLAG_OPEN_REPARSE_POINT);
+}
+
+bool IdentifyEntryItself(const std::string &path, EntryIdentity &identity)
+{
+    if (!UsablePath(path))
+        return false;
+    const std::wstring wide = WideFromUtf8(path);
+    return !wide.empty() && IdentityOf(wide, identity, FILE_FLAG_OPEN_REPARSE_POINT);
 }

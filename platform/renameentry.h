@@ -1,11 +1,75 @@
 #pragma once
 
+#include "platform/dirscan.h"
+
+#include <cstdint>
 #include <string>
 
-// Renames the entry at the 8-bit path `from` to `to`, both in the local
-// encoding. Fails, changing nothing, when any directory entry already stands
-// at `to` (a link of any kind, even a dangling one, or an empty folder
-// included). Never copies and never writes through a link. On Windows a
-// change of case only is allowed, since there the old entry answers to the
-// new name too.
-bool RenameEntry(const std::string &from, const std::string &to);
+// The one rename of the program: never replaces an existing entry (a link of
+// any kind, even a dangling one, or an empty folder included), never copies,
+// never writes through a link, and never moves an entry to another folder.
+// Paths and names are native (see platform/dirscan.h).
+
+enum class RenameError : std::uint8_t {
+    None,
+    InvalidName,  // empty, ".", "..", or holding a separator: no plain name
+    NameTooLong,  // longer than the file system takes
+    TargetExists, // something already stands at the new name
+    Vanished,     // nothing stands at the old name (or its folder is gone)
+    NotPermitted, // the folder or the entry may not be changed by this process
+    Other         // see systemCode
+};
+
+struct RenameStatus
+{
+    RenameError error = RenameError::None;
+    int systemCode = 0; // errno, or GetLastError() on Windows; 0 when none applies
+    bool Succeeded() const { return error == RenameError::None; }
+    explicit operator bool() const { return Succeeded(); }
+};
+
+// A folder held open so that its entries can be renamed by name: the rename
+// lands in the folder that was opened, whatever its path leads to by then.
+class OpenFolder
+{
+public:
+    OpenFolder() = default;
+    ~OpenFolder();
+    OpenFolder(const OpenFolder &) = delete;
+    OpenFolder &operator=(const OpenFolder &) = delete;
+
+    // Opens the folder at the native `path` (links followed) and tells its
+    // identity; closes whatever was open before.
+    bool Open(const std::string &path, EntryIdentity &identity);
+    void Close();
+    bool IsOpen() const;
+
+    // Renames the entry `name` of this folder to `newName` in this folder,
+    // with one system call that fails, changing nothing, when any entry
+    // already stands at `newName`. On Windows a change of case only is
+    // allowed, since there the old entry answers to the new name too.
+    RenameStatus Rename(const char *name, const char *newName);
+
+    // The identity of the entry `name` of this folder itself (a link is not
+    // followed).
+    bool IdentifyEntry(const char *name, EntryIdentity &identity) const;
+
+private:
+#ifdef _WIN32
+    void *handle_ = nullptr; // keeps the folder from being moved meanwhile
+    std::wstring path_;      // ends in a separator
+#else
+    int fd_ = -1;
+#endif
+};
+
+// Renames the entry at the native path `from` to `to`, which must name an
+// entry of the same folder (the same text up to the last separator).
+RenameStatus RenameEntry(const std::string &from, const std::string &to);
+
+// Whether the native `path` names an entry, its last part not followed when
+// it is a link; if so, that entry's own identity.
+bool IdentifyEntryItself(const std::string &path, EntryIdentity &identity);
+
+// The native separators: "/" on POSIX; "\" and "/" on Windows.
+bool IsNativeSeparator(char c);

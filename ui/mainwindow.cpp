@@ -7,6 +7,7 @@
 #include "engine/jobparameters.h"
 #include "engine/threadobject.h"
 #include "ui/mainwindowform.h"
+#include "ui/reportviewer.h"
 #include "ui/windowplacement.h"
 
 #include <QFile>
@@ -75,15 +76,6 @@ private:
     std::mutex lock_;
     std::vector<QString> texts_;
 };
-
-namespace {
-
-std::string LocalPath(const QString &path)
-{
-    return QFile::encodeName(path).toStdString();
-}
-
-} // namespace
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
@@ -232,43 +224,35 @@ void MainWindow::on_Set_pBtn_Disable()
 
 void MainWindow::on_pBtn_ReplaceExcelText_clicked()
 {
-    JobParameters &job = beginLaunch(true);
+    JobParameters &job = beginLaunch(JobKind::Replace, true);
     job.folderPath = ui->lEdt_SourcePath->text();
     job.findText = ui->lEdt_FindText->text();
     job.replacementText = ui->lEdt_ReplaceExcelText->text();
-    if (!clearReportsAndCheckFolder(job))
+    if (!checkLaunch(job))
         return;
     startJob(&MainWindow::pBtn_ReplaceExcelText_HasClicked, &ThreadObject::ReplaceExcelText, true);
 }
 
 void MainWindow::on_pBtn_ReplaceExcelText_2_clicked()
 {
-    JobParameters &job = beginLaunch(true);
+    JobParameters &job = beginLaunch(JobKind::Pairs, true);
     job.folderPath = ui->lEdt_SourcePath->text();
     job.findText = ui->pTEdt_FindText->document()->toPlainText();
     job.replacementText = ui->pTEdt_ReplaceExcelText->document()->toPlainText();
     job.findList = SplitLines(job.findText);
     job.replacementList = SplitLines(job.replacementText);
-    if (job.findList.size() != job.replacementList.size()) {
-        QMessageBox::about(this, QStringLiteral("注意："), QStringLiteral("查找数和替换数不一致,请核对!"));
-        return;
-    }
-    if (!clearReportsAndCheckFolder(job))
+    if (!checkLaunch(job))
         return;
     startJob(&MainWindow::pBtn_ReplaceExcelText_2_HasClicked, &ThreadObject::ReplaceExcelText_2, false);
 }
 
 void MainWindow::on_pBtn_InsertText_clicked()
 {
-    JobParameters &job = beginLaunch(false);
+    JobParameters &job = beginLaunch(JobKind::Insert, false);
     job.insertBefore = ui->rBtn_InsertFront->isChecked();
     job.insertText = ui->lEdt_InsertText->text();
-    if (!IsLegalFileName(job.insertText)) {
-        showProgressNow(QStringLiteral("插入内容包含非法字符,无法用于文件名!"));
-        return;
-    }
     job.folderPath = ui->lEdt_SourcePath->text();
-    if (!clearReportsAndCheckFolder(job))
+    if (!checkLaunch(job))
         return;
     startJob(&MainWindow::pBtn_InsertText_HasClicked, &ThreadObject::InsertText, true);
 }
@@ -278,13 +262,14 @@ void MainWindow::on_pBtn_InsertText_clicked()
 // still runs: stop the previous worker thread and wait for that slot to
 // return before reading or writing anything. The insert job has no use for
 // the regular-expression box and leaves that parameter as it was.
-JobParameters &MainWindow::beginLaunch(bool readsRegExpMode)
+JobParameters &MainWindow::beginLaunch(JobKind kind, bool readsRegExpMode)
 {
     if (workThread) {
         workThread->quit();
         workThread->wait();
     }
     JobParameters &job = CurrentJobParameters();
+    job.kind = kind;
     job.onlyFiles = ui->cBox_JustShow_2->checkState() == Qt::Checked;
     if (readsRegExpMode)
         job.regExpMode = ui->cBox_RegExpMode->isChecked();
@@ -292,14 +277,35 @@ JobParameters &MainWindow::beginLaunch(bool readsRegExpMode)
     return job;
 }
 
-// Old reports go first, even when the folder turns out to be missing.
-bool MainWindow::clearReportsAndCheckFolder(JobParameters &job)
+// Old reports go before the folder check, even when the folder turns out
+// to be missing.
+bool MainWindow::checkLaunch(JobParameters &job)
 {
-    DeleteOldReportFiles(job);
-    if (FolderExists(LocalPath(job.folderPath)))
+    const LaunchRefusal refusal = CheckLaunch(job, OldReports::Delete);
+    switch (refusal.shown) {
+    case LaunchRefusal::Shown::None:
         return true;
-    showProgressNow(QStringLiteral("文件夹不存在,请选择正确路径!"));
+    case LaunchRefusal::Shown::ProgressLabel:
+        showProgressNow(refusal.message);
+        break;
+    case LaunchRefusal::Shown::AboutBox:
+        QMessageBox::about(this, QStringLiteral("注意："), refusal.message);
+        break;
+    }
     return false;
+}
+
+void MainWindow::setReportViewer(ReportViewer viewer)
+{
+    reportViewer = std::move(viewer);
+}
+
+void MainWindow::showRenameReport(const QString &reportPath)
+{
+    if (reportViewer)
+        reportViewer(reportPath);
+    else
+        StartReportViewer(reportPath);
 }
 
 void MainWindow::startJob(StartSignal startSignal, PassSlot passSlot, bool clearLabel)
@@ -329,6 +335,13 @@ void MainWindow::startJob(StartSignal startSignal, PassSlot passSlot, bool clear
     connect(this, startSignal, threadObject, passSlot, Qt::UniqueConnection);
     connect(threadObject, &ThreadObject::Set_pBtn_Enable, this, &MainWindow::on_Set_pBtn_Enable,
             Qt::UniqueConnection);
+    // The report of a job that a later launch has replaced is gone (deleted
+    // with the old reports): only the current job's opens.
+    const unsigned job = ++jobSerial;
+    connect(threadObject, &ThreadObject::RenameReportWritten, this, [this, job](const QString &path) {
+        if (job == jobSerial)
+            showRenameReport(path);
+    });
 
     emit(this->*startSignal)();
 }

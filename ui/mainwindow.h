@@ -12,6 +12,7 @@ class MainWindowForm;
 class ProgressRelay;
 class QThread;
 struct JobParameters;
+enum class JobKind;
 class ThreadObject;
 
 // The program's only window: the form, the folder choice, the progress line
@@ -29,6 +30,11 @@ public:
                                                 const QString &startDirectory,
                                                 QFileDialog::Options options)>;
     void setFolderChooser(FolderChooser chooser);
+
+    // Opens a rename report once a job has written it; by default the
+    // system's plain-text editor. Tests put their own in place.
+    using ReportViewer = std::function<void(const QString &reportPath)>;
+    void setReportViewer(ReportViewer viewer);
 
 signals:
     void pBtn_ReplaceExcelText_HasClicked();
@@ -61,9 +67,10 @@ private:
     void showProgressNow(const QString &text);
     void flushProgress();
 
-    JobParameters &beginLaunch(bool readsRegExpMode);
-    bool clearReportsAndCheckFolder(JobParameters &job);
+    JobParameters &beginLaunch(JobKind kind, bool readsRegExpMode);
+    bool checkLaunch(JobParameters &job);
     void startJob(StartSignal startSignal, PassSlot passSlot, bool clearLabel);
+    void showRenameReport(const QString &reportPath);
 
     MainWindowForm *ui;
     int screenWidth;
@@ -73,6 +80,8 @@ private:
     QThread *workThread;
     ThreadObject *threadObject;
     FolderChooser folderChooser;
+    ReportViewer reportViewer;
+    unsigned jobSerial = 0;
     ProgressRelay *progressRelay;
     QString pendingProgress;
     bool progressPending;

@@ -1,11 +1,9 @@
 #include "ui/windowplacement.h"
 
-#ifdef Q_OS_WIN
-#include <windows.h>
-#else
+#include "platform/system.h"
+
 #include <QGuiApplication>
 #include <QScreen>
-#endif
 
 QPoint CentredTopLeft(const QSize &screen, const QSize &window)
 {
@@ -14,10 +12,9 @@ QPoint CentredTopLeft(const QSize &screen, const QSize &window)
 
 QSize PrimaryScreenSize()
 {
-#ifdef Q_OS_WIN
-    return QSize(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
-#else
+    int width = 0, height = 0;
+    if (SystemScreenSize(width, height))
+        return QSize(width, height);
     const QScreen *screen = QGuiApplication::primaryScreen();
     return screen ? screen->size() : QSize();
-#endif
 }

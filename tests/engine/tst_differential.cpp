@@ -1,12 +1,14 @@
 // The raw scan and the passes built on it, compared entry by entry with the
 // straightforward way (QDir::entryInfoList listings, one QFileInfo per
 // entry, a rename by path) on random trees: links to files and folders,
-// link cycles, dangling links, FIFOs, hidden files and folders, unreadable
-// folders, names equal but for case, non-ASCII names, names the locale's
-// encoding can't read.
+// link cycles, links out of the tree, dangling links, FIFOs, hidden files
+// and folders, unreadable folders, names equal but for case, non-ASCII
+// names, names the locale's encoding can't read. The scan through the dry
+// run's in-memory copy of the disk is compared with the scan of the disk.
 
 #include "tests/support/enginetestsupport.h"
 
+#include "cli/memoryfilesystem.h"
 #include "engine/folderscan.h"
 #include "engine/jobparameters.h"
 #include "engine/namerules.h"
@@ -15,7 +17,9 @@
 
 #include <QDir>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
+#include <QTextCodec>
 #include <QtTest>
 
 #include <dirent.h>
@@ -42,6 +46,9 @@ QList<QFileInfo> RefListing(const QDir &dir, QDir::Filters filters)
     return entries;
 }
 
+// The toolkit's listings, except that a link to a folder is entered only
+// when its canonical path is the chosen folder's or lies below it, and a
+// folder (by canonical path) only the first time it is met.
 class RefScan
 {
 public:
@@ -49,14 +56,46 @@ public:
     {
         if (root.isEmpty())
             return;
-        descent_ << QFileInfo(root).canonicalFilePath();
+        root_ = QFileInfo(root).canonicalFilePath();
+        entered_ << root_;
         Collect(root);
     }
     QList<QFileInfo> result;
+    ScanGaps gaps; // as the scan counts them
 
 private:
+    // What the toolkit's listings of `path` leave out in silence: it can't
+    // be read, or names in it that are not UTF-8.
+    void CountGaps(const QString &path)
+    {
+        DIR *raw = ::opendir(QFile::encodeName(path).constData());
+        if (!raw) {
+            gaps.unreadableFolders += errno != ENOTDIR;
+            return;
+        }
+        while (const dirent *entry = ::readdir(raw)) {
+            const QByteArray name = entry->d_name;
+            // A leading byte order mark is part of the name.
+            QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+            QTextCodec::codecForMib(106)->toUnicode(name.constData(), name.size(), &state);
+            if (state.invalidChars == 0 && state.remainingChars == 0)
+                continue;
+            struct stat info, target;
+            const QByteArray at = QFile::encodeName(path) + '/' + name;
+            if (::lstat(at.constData(), &info) != 0)
+                continue;
+            const bool folder = name[0] != '.'
+                && (S_ISDIR(info.st_mode)
+                    || (S_ISLNK(info.st_mode) && ::stat(at.constData(), &target) == 0
+                        && !S_ISREG(target.st_mode)));
+            gaps.undecodableNames += folder || (files_ && S_ISREG(info.st_mode));
+        }
+        ::closedir(raw);
+    }
+
     void Collect(const QString &path)
     {
+        CountGaps(path);
         const QDir dir(path);
         const QList<QFileInfo> folders = RefListing(dir, QDir::Dirs | QDir::NoDotAndDotDot);
         if (files_)
@@ -65,15 +104,18 @@ private:
             result += folders;
         for (const QFileInfo &folder : folders) {
             const QString canonical = folder.canonicalFilePath();
-            if (canonical.isEmpty() || descent_.contains(canonical))
+            if (canonical.isEmpty() || entered_.contains(canonical))
                 continue;
-            descent_ << canonical;
+            if (folder.isSymLink() && canonical != root_
+                && !canonical.startsWith(root_ + QLatin1Char('/')))
+                continue;
+            entered_ << canonical;
             Collect(folder.absoluteFilePath());
-            descent_.removeLast();
         }
     }
     bool files_;
-    QStringList descent_;
+    QString root_;
+    QSet<QString> entered_;
 };
 
 // --- The straightforward pass ------------------------------------------------
@@ -87,10 +129,12 @@ struct RefOutcome
 bool RefRename(RefOutcome &out, const QString &oldPath, const QString &prefix,
                const QString &newPart, const QString &newName)
 {
+    // Every announced rename has its target, even one refused untried.
+    out.targets << prefix + newName;
     if (!IsAcceptableNewName(newPart, newName))
         return false;
-    out.targets << prefix + newName;
-    if (!RenameEntry(QFile::encodeName(oldPath).toStdString(),
+    // Both absolute: a rename by path takes two paths of one folder only.
+    if (!RenameEntry(QFile::encodeName(QFileInfo(oldPath).absoluteFilePath()).toStdString(),
                      QFile::encodeName(prefix + newName).toStdString()))
         return false;
     out.log << oldPath;
@@ -192,8 +236,16 @@ class TreeMaker
 public:
     TreeMaker(const QByteArray &root, unsigned seed) : root_(root), random_(seed) {}
 
+    // A folder beside the tree, with names the jobs would change.
+    static QByteArray Outside(const QByteArray &root) { return root + " outside"; }
+
     void Build()
     {
+        const QByteArray outside = Outside(root_);
+        ::mkdir(outside.constData(), 0755);
+        ::mkdir((outside + "/abc draft").constData(), 0755);
+        for (const char *name : {"/abc.txt", "/draft 1.jpg", "/abc draft/照片 a.jpg"})
+            ::close(::open((outside + name).constData(), O_CREAT | O_WRONLY | O_EXCL, 0644));
         std::vector<QByteArray> folders{root_};
         for (int i = 0; i < 70; ++i) {
             const QByteArray folder = folders[Below(int(folders.size()))];
@@ -205,8 +257,14 @@ public:
                 if (::mkdir(path.constData(), 0755) == 0 && folders.size() < 14)
                     folders.push_back(path);
             } else if (what < 72) {
-                // To a file or folder of the tree, an ancestor among them.
-                ::symlink(folders[Below(int(folders.size()))].constData(), path.constData());
+                // To a folder of the tree (an ancestor among them), or out of
+                // it: to a folder beside it, or two levels up, which is out of
+                // the tree from its top two levels only.
+                const int where = Below(5);
+                const QByteArray target = where == 0 ? Outside(root_)
+                    : where == 1                     ? QByteArray("../..")
+                                                     : folders[Below(int(folders.size()))];
+                ::symlink(target.constData(), path.constData());
             } else if (what < 77) {
                 ::symlink((root_ + "/no such entry").constData(), path.constData());
             } else if (what < 81) {
@@ -341,17 +399,22 @@ private:
     void Clear();
 
     QTemporaryDir dir_;
+    QString box_;
     QString root_;
     QScopedPointer<TreeMaker> maker_;
-    ViewerRecorder viewer_;
     int renamesSeen_ = 0;
+    int gapsSeen_ = 0;
 };
 
 void DifferentialTest::initTestCase()
 {
     QVERIFY(dir_.isValid());
-    root_ = dir_.path() + QStringLiteral("/tree");
-    viewer_.Install();
+    // One level down, so that no link of the tree ("../.." included) leads
+    // above the temporary folder: a scan that wrongly follows one out of the
+    // tree must not find the rest of the disk to rename.
+    box_ = dir_.path() + QStringLiteral("/box");
+    QVERIFY(QDir().mkpath(box_));
+    root_ = box_ + QStringLiteral("/tree");
     if (!DropReadOverride(true))
         QSKIP("running as root and the read-override capabilities can't be dropped: "
               "unreadable folders would read like any other");
@@ -360,8 +423,10 @@ void DifferentialTest::initTestCase()
 void DifferentialTest::cleanupTestCase()
 {
     DropReadOverride(false);
-    // The trees are rich enough that the passes really rename.
+    // The trees are rich enough that the passes really rename, and that the
+    // scans meet what they can't take in.
     QVERIFY2(renamesSeen_ > 300, qPrintable(QString::number(renamesSeen_)));
+    QVERIFY2(gapsSeen_ > 50, qPrintable(QString::number(gapsSeen_)));
 }
 
 void DifferentialTest::Build(unsigned seed)
@@ -377,6 +442,7 @@ void DifferentialTest::Clear()
     if (maker_)
         maker_->Unlock();
     RemoveRaw(root_);
+    RemoveRaw(QFile::decodeName(TreeMaker::Outside(QFile::encodeName(root_))));
 }
 
 void DifferentialTest::scanMatchesToolkitListings_data()
@@ -392,18 +458,31 @@ void DifferentialTest::scanMatchesToolkitListings()
     Build(seed);
     // Relative and unclean paths as typed are listed as the toolkit lists them.
     const QString saved = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(dir_.path()));
+    QVERIFY(QDir::setCurrent(box_));
     for (const QString &root : {root_, root_ + QLatin1Char('/'), root_ + QStringLiteral("/../tree"),
                                 QStringLiteral("tree/"), QStringLiteral("./tree//")}) {
         for (const bool files : {true, false}) {
-            const QList<QFileInfo> expected = RefScan(root, files).result;
-            const QList<QFileInfo> actual = files ? ScanFiles(root) : ScanFolders(root);
-            QStringList expectedPaths, actualPaths;
-            for (const QFileInfo &entry : expected)
+            const RefScan expected(root, files);
+            const ScanKind kind = files ? ScanKind::Files : ScanKind::Folders;
+            DiskFileSystem disk;
+            const ScannedTree actual = ScanTree(disk, root, kind);
+            MemoryFileSystem memory;
+            const ScannedTree inMemory = ScanTree(memory, root, kind);
+            QStringList expectedPaths, actualPaths, memoryPaths;
+            for (const QFileInfo &entry : expected.result)
                 expectedPaths << entry.filePath();
-            for (const QFileInfo &entry : actual)
-                actualPaths << entry.filePath();
+            for (int i = 0; i < actual.Size(); ++i)
+                actualPaths << actual.Path(i);
+            for (int i = 0; i < inMemory.Size(); ++i)
+                memoryPaths << inMemory.Path(i);
             QCOMPARE(actualPaths, expectedPaths);
+            QCOMPARE(memoryPaths, expectedPaths);
+            for (const ScannedTree *tree : {&actual, &inMemory}) {
+                QCOMPARE(tree->Gaps().unreadableFolders, expected.gaps.unreadableFolders);
+                QCOMPARE(tree->Gaps().undecodableNames, expected.gaps.undecodableNames);
+                QCOMPARE(tree->Gaps().tooLongPaths, 0);
+            }
+            gapsSeen_ += expected.gaps.unreadableFolders + expected.gaps.undecodableNames;
         }
     }
     QVERIFY(QDir::setCurrent(saved));
@@ -465,7 +544,7 @@ void DifferentialTest::passMatchesStraightforwardPass()
     QFETCH(bool, before);
     QFETCH(bool, relative);
     const QString saved = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(dir_.path()));
+    QVERIFY(QDir::setCurrent(box_));
     JobParameters params;
     params.folderPath = relative ? QStringLiteral("tree/") : root_ + QLatin1Char('/');
     params.findText = find;
@@ -487,10 +566,11 @@ void DifferentialTest::passMatchesStraightforwardPass()
     const QByteArray expectedReport = ReadFile(root_ + QLatin1Char('/') + RenameReportFileName());
 
     Build(seed);
+    const QByteArray outside = TreeMaker::Outside(QFile::encodeName(root_));
+    const QByteArray outsideBefore = RawTree(outside);
     RecordingSink sink;
-    const PassOutcome out = kind == int(PassKind::Replace)     ? RunReplacePass(params, sink)
-                          : kind == int(PassKind::MultiPair) ? RunMultiPairPass(params, sink)
-                                                               : RunInsertPass(params, sink);
+    const JobKind kinds[] = {JobKind::Replace, JobKind::Pairs, JobKind::Insert};
+    const PassOutcome out = RunJob(kinds[kind], params, sink);
     maker_->Unlock();
 
     QCOMPARE(sink.progress, expected.progress);
@@ -506,6 +586,7 @@ void DifferentialTest::passMatchesStraightforwardPass()
                          expected.foldersChanged, 0);
     QCOMPARE(WithoutSeconds(out.summary), WithoutSeconds(summary));
     QCOMPARE(RawTree(QFile::encodeName(root_)), expectedTree);
+    QCOMPARE(RawTree(outside), outsideBefore);
     QCOMPARE(ReadFile(root_ + QLatin1Char('/') + RenameReportFileName()), expectedReport);
     renamesSeen_ += expected.log.size();
     QVERIFY(QDir::setCurrent(saved));

@@ -6,7 +6,49 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace enginetest;
+
+namespace {
+
+// A chain of folders named `name`, `depth` deep below `root`, with a file
+// in each; made relative to the one above, so it may go past the longest
+// path the system opens.
+bool MakeChain(const QString &root, const QByteArray &name, int depth)
+{
+    int at = ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY);
+    bool ok = at >= 0;
+    for (int i = 0; ok && i < depth; ++i) {
+        const int next = ::mkdirat(at, name.constData(), 0755) == 0
+            ? ::openat(at, name.constData(), O_RDONLY | O_DIRECTORY)
+            : -1;
+        ::close(at);
+        at = next;
+        ok = at >= 0;
+        const int file = ok ? ::openat(at, "f.txt", O_CREAT | O_WRONLY, 0644) : -1;
+        ok = ok && file >= 0 && ::close(file) == 0;
+    }
+    if (at >= 0)
+        ::close(at);
+    return ok;
+}
+
+// Removes such a chain from the bottom up, relative all the way.
+void RemoveChain(int at, const char *name)
+{
+    const int below = ::openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+    if (below >= 0) {
+        RemoveChain(below, name);
+        ::unlinkat(below, "f.txt", 0);
+        ::close(below);
+    }
+    ::unlinkat(at, name, AT_REMOVEDIR);
+}
+
+} // namespace
 
 class FolderScanTest : public QObject
 {
@@ -17,8 +59,12 @@ private slots:
     void exampleTreeOrder();
     void trailingSlashMakesNoDifference();
     void hiddenFilesFoundHiddenFoldersNotEntered();
-    void linksToFilesSkippedLinksToFoldersEntered();
-    void linkCyclesTerminate();
+    void linksToFilesSkipped();
+    void linksListedButEnteredOnlyInside();
+    void eachFolderEnteredOnce();
+    void linksBetweenSiblingsDoNotMultiply();
+    void pathsPastTheLimitCounted();
+    void undecodableNamesCounted();
     void namesEqualButForCaseInFixedOrder();
     void emptyMissingAndEmptyPath();
     void stopQuestionEndsScanEarly();
@@ -26,6 +72,15 @@ private slots:
 private:
     QStringList Files(const QString &path) { return Relative(root_, worker_.CollectFiles(path)); }
     QStringList Folders(const QString &path) { return Relative(root_, worker_.CollectFolders(path)); }
+    // A scan that runs away (through a link to "/") is stopped after 100
+    // folders entered, and then lists too little, rather than walking the
+    // whole disk.
+    QStringList Bounded(const QString &path, ScanKind kind)
+    {
+        int entered = 0;
+        const auto stop = [&entered] { return ++entered > 100; };
+        return Relative(path, kind == ScanKind::Files ? ScanFiles(path, stop) : ScanFolders(path, stop));
+    }
 
     QScopedPointer<QTemporaryDir> dir_;
     QString root_;
@@ -73,23 +128,54 @@ void FolderScanTest::hiddenFilesFoundHiddenFoldersNotEntered()
     QCOMPARE(Folders(root_), QStringList({"A"}));
 }
 
-void FolderScanTest::linksToFilesSkippedLinksToFoldersEntered()
+void FolderScanTest::linksToFilesSkipped()
 {
-    QTemporaryDir outside;
-    QVERIFY(outside.isValid());
-    QVERIFY(MakeFile(outside.path(), "far.txt"));
     QVERIFY(MakeFile(root_, "A/a.txt"));
     QVERIFY(MakeFile(root_, "plain.txt"));
     QVERIFY(MakeLink(root_ + "/plain.txt", root_, "fileLink.txt"));
     QVERIFY(MakeLink(root_ + "/missing", root_, "dangling"));
-    QVERIFY(MakeLink(root_ + "/A", root_, "linkToA"));
-    QVERIFY(MakeLink(outside.path(), root_, "linkOut"));
-
-    QCOMPARE(Folders(root_), QStringList({"A", "linkOut", "linkToA"}));
-    QCOMPARE(Files(root_), QStringList({"plain.txt", "A/a.txt", "linkOut/far.txt", "linkToA/a.txt"}));
+    QCOMPARE(Folders(root_), QStringList({"A"}));
+    QCOMPARE(Files(root_), QStringList({"plain.txt", "A/a.txt"}));
 }
 
-void FolderScanTest::linkCyclesTerminate()
+void FolderScanTest::linksListedButEnteredOnlyInside()
+{
+    QTemporaryDir outside;
+    QVERIFY(outside.isValid());
+    QVERIFY(MakeFile(outside.path(), "deep/far.txt"));
+    QVERIFY(MakeFile(root_, "A/a.txt"));
+    QVERIFY(MakeFile(root_, ".h/x/y/y.txt"));
+    QVERIFY(MakeLink(outside.path(), root_, "linkOut"));
+    QVERIFY(MakeLink("../..", root_, "A/up"));  // above the chosen folder
+    QVERIFY(MakeLink("/", root_, "top"));
+    // ".." goes up from where a link leads. Read as text, "toFar/.." would
+    // stay in the chosen folder, but it leads to the outside folder; and
+    // "toY/../.." would leave it, but it leads to ".h", inside.
+    QVERIFY(MakeLink(outside.path() + "/deep", root_, "toFar"));
+    QVERIFY(MakeLink("toFar/..", root_, "esc"));
+    QVERIFY(MakeLink(root_ + "/.h/x/y", root_, "toY"));
+    QVERIFY(MakeLink("toY/../..", root_, "lex"));
+
+    // Every link to a folder is listed; only those leading inside are
+    // entered, and "toY" leads to a folder entered through "lex" already.
+    QCOMPARE(Bounded(root_, ScanKind::Folders),
+             QStringList({"A", "esc", "lex", "linkOut", "toFar", "top", "toY", "A/up", "lex/x",
+                          "lex/x/y"}));
+    QCOMPARE(Bounded(root_, ScanKind::Files), QStringList({"A/a.txt", "lex/x/y/y.txt"}));
+    DiskFileSystem disk;
+    int entered = 0;
+    for (const ScanKind kind : {ScanKind::Files, ScanKind::Folders})
+        QVERIFY(!ScanTree(disk, root_, kind, [&entered] { return ++entered > 100; }).Gaps().Any());
+
+    // The same when the chosen folder is itself reached through a link.
+    QTemporaryDir elsewhere;
+    QVERIFY(elsewhere.isValid());
+    QVERIFY(MakeLink(root_, elsewhere.path(), "chosen"));
+    const QString viaLink = elsewhere.path() + "/chosen";
+    QCOMPARE(Bounded(viaLink, ScanKind::Files), QStringList({"A/a.txt", "lex/x/y/y.txt"}));
+}
+
+void FolderScanTest::eachFolderEnteredOnce()
 {
     QVERIFY(MakeFile(root_, "A/a.txt"));
     QVERIFY(MakeFile(root_, "B/b.txt"));
@@ -98,11 +184,81 @@ void FolderScanTest::linkCyclesTerminate()
     QVERIFY(MakeLink(root_ + "/B", root_, "A/toB"));  // A -> B -> A
     QVERIFY(MakeLink(root_ + "/A", root_, "B/toA"));
 
-    // Every link is listed once per place it is reached from; none is entered
-    // again below a folder it leads back to.
-    QCOMPARE(Folders(root_), QStringList({"A", "B", "A/self", "A/toB", "A/up", "A/toB/toA",
-                                          "B/toA", "B/toA/self", "B/toA/toB", "B/toA/up"}));
-    QCOMPARE(Files(root_), QStringList({"A/a.txt", "A/toB/b.txt", "B/b.txt", "B/toA/a.txt"}));
+    // Every link is listed where it is met; a folder is entered where the
+    // scan meets it first: B through A/toB, before B itself comes up.
+    QCOMPARE(Folders(root_), QStringList({"A", "B", "A/self", "A/toB", "A/up", "A/toB/toA"}));
+    QCOMPARE(Files(root_), QStringList({"A/a.txt", "A/toB/b.txt"}));
+}
+
+void FolderScanTest::linksBetweenSiblingsDoNotMultiply()
+{
+    // Each of six folders links to the other five: reached by every path
+    // through them, the scan would enter 1,956 folders.
+    const int count = 6;
+    for (int i = 0; i < count; ++i)
+        QVERIFY(MakeFile(root_, QStringLiteral("s%1/f%1.txt").arg(i)));
+    for (int i = 0; i < count; ++i)
+        for (int j = 0; j < count; ++j)
+            if (i != j)
+                QVERIFY(MakeLink(QStringLiteral("../s%1").arg(j), root_,
+                                 QStringLiteral("s%1/to%2").arg(i).arg(j)));
+    QCOMPARE(Folders(root_).size(), count + count * (count - 1));
+    QStringList names;
+    for (const QFileInfo &file : worker_.CollectFiles(root_))
+        names << file.fileName();
+    names.sort();
+    QCOMPARE(names, QStringList({"f0.txt", "f1.txt", "f2.txt", "f3.txt", "f4.txt", "f5.txt"}));
+}
+
+void FolderScanTest::pathsPastTheLimitCounted()
+{
+    const QByteArray name(100, 'd');
+    const int depth = 48; // 101 bytes a level: past 4,096 at level 41
+    QVERIFY(MakeChain(root_, name, depth));
+    DiskFileSystem disk;
+    const ScannedTree folders = ScanTree(disk, root_, ScanKind::Folders);
+    const ScannedTree files = ScanTree(disk, root_, ScanKind::Files);
+    const int fd = ::open(QFile::encodeName(root_).constData(), O_RDONLY | O_DIRECTORY);
+    RemoveChain(fd, name.constData());
+    ::close(fd);
+
+    // The first folder whose path does not fit is listed, not entered, and
+    // counted once; every folder entered has a path that fits.
+    const int fits = int((4095 - QFile::encodeName(root_).size()) / 101);
+    QCOMPARE(folders.Size(), fits + 1);
+    QCOMPARE(files.Size(), fits);
+    for (const ScannedTree *tree : {&folders, &files}) {
+        QCOMPARE(tree->Gaps().tooLongPaths, 1);
+        QCOMPARE(tree->Gaps().unreadableFolders, 0);
+        for (int i = 0; i < tree->Size(); ++i)
+            QVERIFY(tree->FolderOf(i).native.size() < 4096);
+    }
+    QVERIFY(folders.FolderOf(fits).native.size() + name.size() + 1 >= 4096);
+}
+
+void FolderScanTest::undecodableNamesCounted()
+{
+    // Not UTF-8: "\xff"; exactly decodable: everything else.
+    const QByteArray raw = QFile::encodeName(root_);
+    QVERIFY(::mkdir(raw + "/bad\xff", 0755) == 0);
+    QVERIFY(MakeFile(root_, "ok/in.txt"));
+    const int file = ::open(raw + "/ok/worse\xff.txt", O_CREAT | O_WRONLY, 0644);
+    QVERIFY(file >= 0 && ::close(file) == 0);
+    const int inside = ::open(raw + "/bad\xff/unseen.txt", O_CREAT | O_WRONLY, 0644);
+    QVERIFY(inside >= 0 && ::close(inside) == 0);
+
+    DiskFileSystem disk;
+    const ScannedTree files = ScanTree(disk, root_, ScanKind::Files);
+    const ScannedTree folders = ScanTree(disk, root_, ScanKind::Folders);
+    QCOMPARE(Relative(root_, files.ToFileInfos()), QStringList({"ok/in.txt"}));
+    QCOMPARE(Relative(root_, folders.ToFileInfos()), QStringList({"ok"}));
+    // The file scan meets both names, the folder scan only the folder's.
+    QCOMPARE(files.Gaps().undecodableNames, 2);
+    QCOMPARE(folders.Gaps().undecodableNames, 1);
+    QCOMPARE(files.Gaps().tooLongPaths + files.Gaps().unreadableFolders, 0);
+    ::unlink(raw + "/ok/worse\xff.txt");
+    ::unlink(raw + "/bad\xff/unseen.txt");
+    ::rmdir(raw + "/bad\xff");
 }
 
 void FolderScanTest::namesEqualButForCaseInFixedOrder()

@@ -38,7 +38,6 @@ private slots:
     void siblingOrderFoldsCaseThenBreaksTies();
     void siblingOrderMatchesQDirNameIgnoreCase();
     void summaries();
-    void reportContent();
     void legalFileName_data();
     void legalFileName();
     void splitLines_data();
@@ -412,14 +411,6 @@ void NameRulesTest::summaries()
     QCOMPARE(line.count(QLatin1Char(',')), 2);
     QCOMPARE(line.right(1), QString(QChar(0x3002)));
     QCOMPARE(line.toUtf8().left(3), QByteArray("\xe4\xbf\xae")); // 修
-}
-
-void NameRulesTest::reportContent()
-{
-    QCOMPARE(RenameReportContent({"/a/b.txt", "/a/c"}), QByteArray("/a/b.txt\n/a/c\n"));
-    QCOMPARE(RenameReportContent({}), QByteArray());
-    // The tests run in a UTF-8 locale, so the local encoding is UTF-8 here.
-    QCOMPARE(RenameReportContent({QStringLiteral("/照片")}), QByteArray("/\xe7\x85\xa7\xe7\x89\x87\n"));
 }
 
 void NameRulesTest::legalFileName_data()

@@ -22,7 +22,7 @@ private slots:
 private:
     bool Rename(const QString &from, const QString &to)
     {
-        return RenameEntry(QFile::encodeName(root_ + "/" + from).toStdString(),
+        return !!RenameEntry(QFile::encodeName(root_ + "/" + from).toStdString(),
                            QFile::encodeName(root_ + "/" + to).toStdString());
     }
 

@@ -14,7 +14,6 @@
 
 #include "engine/jobparameters.h"
 #include "engine/renamepass.h"
-#include "engine/reportviewer.h"
 
 #include <QFile>
 
@@ -26,7 +25,7 @@ namespace {
 class QuietSink final : public PassSink
 {
 public:
-    void EntryStarting(const QString &) override {}
+    void RenameStarting(const RenameAttempt &) override {}
     void PassEnded(const QString &) override {}
 };
 
@@ -64,8 +63,6 @@ int main(int argc, char **argv)
     for (int i = at + 2; i < argc; ++i)
         texts << QString::fromUtf8(argv[i]);
 
-    // Never open a viewer from a test run.
-    SetReportViewer([](const QString &) {});
     DeleteOldReportFiles(params);
 
     QuietSink sink;
@@ -73,18 +70,21 @@ int main(int argc, char **argv)
     if (operation == "replace" && texts.size() == 2) {
         params.findText = texts.at(0);
         params.replacementText = texts.at(1);
-        outcome = RunReplacePass(params, sink);
+        params.kind = JobKind::Replace;
+        outcome = RunPass(params, sink);
     } else if (operation == "insert" && texts.size() == 2
                && (texts.at(1) == QLatin1String("before") || texts.at(1) == QLatin1String("after"))) {
         params.insertText = texts.at(0);
         params.insertBefore = texts.at(1) == QLatin1String("before");
-        outcome = RunInsertPass(params, sink);
+        params.kind = JobKind::Insert;
+        outcome = RunPass(params, sink);
     } else if (operation == "multi" && !texts.isEmpty() && texts.size() % 2 == 0) {
         for (int i = 0; i < texts.size(); i += 2) {
             params.findList << texts.at(i);
             params.replacementList << texts.at(i + 1);
         }
-        outcome = RunMultiPairPass(params, sink);
+        params.kind = JobKind::Pairs;
+        outcome = RunPass(params, sink);
     } else {
         return Usage();
     }

@@ -1,11 +1,9 @@
 #pragma once
 
-// Helpers shared by the engine tests: real trees in temporary folders, a sink
-// that records what a pass reports, and a viewer that records instead of
-// opening anything.
+// Helpers shared by the engine tests: real trees in temporary folders and a
+// sink that records what a pass reports.
 
 #include "engine/renamepass.h"
-#include "engine/reportviewer.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -14,8 +12,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <QList>
+
 #include <functional>
-#include <mutex>
 
 namespace enginetest {
 
@@ -97,49 +96,45 @@ inline QStringList Relative(const QString &root, const QList<QFileInfo> &entries
 class RecordingSink : public PassSink
 {
 public:
-    void EntryStarting(const QString &oldPath) override { progress << oldPath; }
-    void PassEnded(const QString &summary) override { summaries << summary; }
-    bool StopRequested() override { return stopWhen && stopWhen(*this); }
-    bool Rename(const QString &oldPath, const QString &targetPath) override
+    void RenameStarting(const RenameAttempt &attempt) override
     {
-        targets << targetPath;
+        progress << attempt.oldPath;
+        targets << attempt.targetPath;
+        phases << attempt.phase;
+        pairs << attempt.pair;
         if (beforeRename)
-            beforeRename(oldPath, targetPath);
-        return PassSink::Rename(oldPath, targetPath);
+            beforeRename(attempt.oldPath, attempt.targetPath);
     }
+    void RenameFinished(const RenameAttempt &, const RenameResult &result) override
+    {
+        results << result;
+    }
+    void PassEnded(const QString &summary) override { summaries << summary; }
+    void ReportWritten(const QString &path) override { reports << path; }
+    void ReportFailed(const QString &path, const TextFileStatus &) override
+    {
+        failedReports << path;
+    }
+    bool StopRequested() override { return stopWhen && stopWhen(*this); }
 
     QStringList progress;
     QStringList summaries;
     QStringList targets;
+    QList<RenamePhase> phases;
+    QList<int> pairs;
+    QList<RenameResult> results;
+    QStringList reports;       // reports written, native separators
+    QStringList failedReports;
     std::function<bool(const RecordingSink &)> stopWhen;
+    // Called right before each rename, so a test can change the tree there.
     std::function<void(const QString &, const QString &)> beforeRename;
 };
 
-// Installed for a whole test program, so no test ever starts a real viewer.
-class ViewerRecorder
+// Runs the job of that kind.
+inline PassOutcome RunJob(JobKind kind, JobParameters params, PassSink &sink)
 {
-public:
-    void Install()
-    {
-        SetReportViewer([this](const QString &path) {
-            const std::lock_guard<std::mutex> locker(lock_);
-            shown_ << path;
-        });
-    }
-    QStringList Shown() const
-    {
-        const std::lock_guard<std::mutex> locker(lock_);
-        return shown_;
-    }
-    void Clear()
-    {
-        const std::lock_guard<std::mutex> locker(lock_);
-        shown_.clear();
-    }
-
-private:
-    mutable std::mutex lock_;
-    QStringList shown_;
-};
+    params.kind = kind;
+    return RunPass(params, sink);
+}
 
 } // namespace enginetest

@@ -1,0 +1,135 @@
+#include "platform/diskentry.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#if defined(__linux__)
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#endif
+
+namespace {
+
+bool UsablePath(const std::string &path)
+{
+    return !path.empty() && path.find('\0') == std::string::npos;
+}
+
+// The privilege the kernel asks for when the owner's rights are needed and
+// the caller is not the owner. Asked each time: a process may drop it.
+bool MayActAsAnyOwner()
+{
+#if defined(__linux__)
+    __user_cap_header_struct header;
+    header.version = _LINUX_CAPABILITY_VERSION_3;
+    header.pid = 0;
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+    if (syscall(SYS_capget, &header, data) != 0)
+        return geteuid() == 0;
+    return (data[CAP_FOWNER / 32].effective >> (CAP_FOWNER % 32)) & 1u;
+#else
+    return geteuid() == 0;
+#endif
+}
+
+} // namespace
+
+bool ReadDiskEntry(const std::string &path, DiskEntry &entry)
+{
+    struct stat info;
+    if (!UsablePath(path) || lstat(path.c_str(), &info) != 0)
+        return false;
+    entry.kind = S_ISREG(info.st_mode)   ? DirEntryKind::File
+        : S_ISDIR(info.st_mode)          ? DirEntryKind::Folder
+        : S_ISLNK(info.st_mode)          ? DirEntryKind::Link
+                                         : DirEntryKind::Other;
+    entry.identity.volume = static_cast<std::uint64_t>(info.st_dev);
+    entry.identity.index = static_cast<std::uint64_t>(info.st_ino);
+    entry.actsAsOwner = info.st_uid == geteuid() || MayActAsAnyOwner();
+    entry.ownersOnly = S_ISDIR(info.st_mode) && (info.st_mode & S_ISVTX) != 0;
+    const std::size_t cut = path.find_last_of('/', path.size() - 2);
+    entry.hidden = path[cut == std::string::npos ? 0 : cut + 1] == '.';
+    return true;
+}
+
+LinkTextStatus ReadLinkText(const std::string &path, std::string &text, int &systemError)
+{
+    systemError = 0;
+    if (!UsablePath(path)) {
+        systemError = ENOENT;
+        return LinkTextStatus::Unreadable;
+    }
+    text.assign(256, '\0');
+    for (;;) {
+        const ssize_t size = readlink(path.c_str(), &text[0], text.size());
+        if (size < 0) {
+            systemError = errno;
+            text.clear();
+            return LinkTextStatus::Unreadable;
+        }
+        if (static_cast<std::size_t>(size) < text.size()) {
+            text.resize(static_cast<std::size_t>(size));
+            return LinkTextStatus::Read;
+        }
+        text.resize(text.size() * 2); // it may have been cut: read again with room
+    }
+}
+
+bool CurrentFolderPath(std::string &path)
+{
+    path.assign(4096, '\0');
+    while (!getcwd(&path[0], path.size())) {
+        if (errno != ERANGE || path.size() > (1u << 20)) {
+            path.clear();
+            return false;
+        }
+        path.resize(path.size() * 2);
+    }
+    path.resize(std::strlen(path.c_str()));
+    return true;
+}
+
+bool FolderWritable(const std::string &folderPath)
+{
+    // The effective user's rights, as the rename is checked against them.
+    return UsablePath(folderPath)
+        && faccessat(AT_FDCWD, folderPath.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+}
+
+std::size_t LongestNameIn(const std::string &folderPath)
+{
+    if (!UsablePath(folderPath))
+        return 0;
+    errno = 0;
+    const long longest = pathconf(folderPath.c_str(), _PC_NAME_MAX);
+    return longest > 0 ? static_cast<std::size_t>(longest) : 0;
+}
+
+std::size_t NameLength(const std::string &name)
+{
+    return name.size();
+}
+
+std::size_t RootLength(const std::string &path)
+{
+    return !path.empty() && path[0] == '/' ? 1 : 0;
+}
+
+bool HiddenFollowsName()
+{
+    return true;
+}
+
+bool NamesFoldCase()
+{
+    return false;
+}
+
+std::string NameKey(const std::string &name)
+{
+    return name;
+}

@@ -1,0 +1,206 @@
+// The file system's rules as the dry run's copy reads them, each checked
+// against what the file system itself then does.
+
+#include "platform/diskentry.h"
+#include "platform/renameentry.h"
+
+#include "tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool Create(const std::string &path)
+{
+    std::ofstream file(fs::u8path(path));
+    return file.good();
+}
+
+// Windows separates by "\" too: the same rules, other expectations.
+bool BackslashSeparates()
+{
+    return IsNativeSeparator('\\');
+}
+
+TEST(DiskEntry, TellsKindAndIdentityWithoutFollowingALink)
+{
+    TempDir dir;
+    ASSERT_TRUE(Create(dir / "file"));
+    fs::create_directory(fs::u8path(dir / "folder"));
+    DiskEntry entry;
+    ASSERT_TRUE(ReadDiskEntry(dir / "file", entry));
+    EXPECT_EQ(entry.kind, DirEntryKind::File);
+    EntryIdentity file;
+    ASSERT_TRUE(IdentifyEntryItself(dir / "file", file));
+    EXPECT_TRUE(entry.identity == file);
+    EXPECT_TRUE(entry.actsAsOwner); // made by this process
+    ASSERT_TRUE(ReadDiskEntry(dir / "folder", entry));
+    EXPECT_EQ(entry.kind, DirEntryKind::Folder);
+    EXPECT_FALSE(ReadDiskEntry(dir / "missing", entry));
+
+    std::error_code error;
+    fs::create_symlink("file", fs::u8path(dir / "link"), error);
+    if (error)
+        GTEST_SKIP() << "no symbolic links here: " << error.message();
+    ASSERT_TRUE(ReadDiskEntry(dir / "link", entry));
+    EXPECT_EQ(entry.kind, DirEntryKind::Link);
+    EXPECT_FALSE(entry.identity == file);
+}
+
+// The copy mixes entries read one by one with whole listings: both must
+// tell an entry alike.
+TEST(DiskEntry, AgreesWithTheFoldersListing)
+{
+    TempDir dir;
+    ASSERT_TRUE(Create(dir / "file"));
+    ASSERT_TRUE(Create(dir / ".dotted"));
+    ASSERT_TRUE(Create(dir / "shortcut.lnk"));
+    fs::create_directory(fs::u8path(dir / "folder"));
+    fs::create_directory(fs::u8path(dir / ".dotted folder"));
+    std::error_code error;
+    fs::create_symlink("file", fs::u8path(dir / "link"), error);
+    fs::create_directory_symlink("folder", fs::u8path(dir / "folder link"), error);
+    fs::create_symlink("nowhere", fs::u8path(dir / "dangling"), error);
+    DirListing listing;
+    EntryIdentity identity;
+    ASSERT_TRUE(ReadFolder(dir.path(), identity, listing));
+    ASSERT_GE(listing.entries.size(), 5u);
+    for (const DirListing::Entry &listed : listing.entries) {
+        const std::string name(listing.Name(listed), listed.nameSize);
+        DiskEntry entry;
+        ASSERT_TRUE(ReadDiskEntry(dir / name, entry)) << name;
+        EXPECT_EQ(entry.kind, listed.kind) << name;
+        EXPECT_EQ(entry.hidden, listed.hidden) << name;
+    }
+}
+
+TEST(DiskEntry, ReadsWhatALinkStores)
+{
+    TempDir dir;
+    ASSERT_TRUE(Create(dir / "file"));
+    std::string text;
+    int error = 0;
+    EXPECT_EQ(ReadLinkText(dir / "file", text, error), LinkTextStatus::Unreadable);
+    EXPECT_NE(error, 0);
+    EXPECT_EQ(ReadLinkText(dir / "missing", text, error), LinkTextStatus::Unreadable);
+
+    // Relative (a name that needs no room check) and long absolute texts.
+    const std::string sep = BackslashSeparates() ? "\\" : "/";
+    std::string deep = dir.path();
+    for (char &c : deep)
+        if (IsNativeSeparator(c))
+            c = sep[0];
+    for (int i = 0; i < 40; ++i)
+        deep += sep + "a-long-name-past-the-first-buffer";
+    for (const std::string &stored : {std::string("..") + sep + "elsewhere", deep}) {
+        std::error_code made;
+        fs::remove(fs::u8path(dir / "link"), made);
+        fs::create_symlink(fs::u8path(stored), fs::u8path(dir / "link"), made);
+        if (made)
+            GTEST_SKIP() << "no symbolic links here: " << made.message();
+        ASSERT_EQ(ReadLinkText(dir / "link", text, error), LinkTextStatus::Read) << error;
+        EXPECT_EQ(text, stored);
+    }
+}
+
+TEST(DiskEntry, SeesAStickyFolderAsTheSystemShowsIt)
+{
+    TempDir dir;
+    const fs::path folder = fs::u8path(dir / "shared");
+    fs::create_directory(folder);
+    DiskEntry entry;
+    ASSERT_TRUE(ReadDiskEntry(dir / "shared", entry));
+    EXPECT_FALSE(entry.ownersOnly);
+    std::error_code error;
+    fs::permissions(folder, fs::perms::sticky_bit, fs::perm_options::add, error);
+    const bool sticky = (fs::status(folder).permissions() & fs::perms::sticky_bit) != fs::perms::none;
+    ASSERT_TRUE(ReadDiskEntry(dir / "shared", entry));
+    EXPECT_EQ(entry.ownersOnly, sticky);
+    EXPECT_TRUE(entry.actsAsOwner);
+}
+
+// A name as long as the limit can be made, one unit more can't; in bytes
+// where names are bytes, in UTF-16 units where the system counts those.
+TEST(DiskEntry, LongestNameIsTheFileSystemsLimit)
+{
+    TempDir dir;
+    const std::size_t longest = LongestNameIn(dir.path() + "/");
+    if (longest == 0)
+        GTEST_SKIP() << "no limit told";
+    for (const std::string &unit : {std::string("x"), std::string("\xc3\xa9")}) {
+        std::string name;
+        while (NameLength(name + unit) <= longest)
+            name += unit;
+        if (NameLength(name) < longest)
+            name += "x"; // "é" is 2 bytes: fill the last one
+        ASSERT_EQ(NameLength(name), longest);
+        EXPECT_TRUE(Create(dir / name)) << name.size();
+        EXPECT_FALSE(Create(dir / (name + unit))) << name.size();
+    }
+    EXPECT_EQ(NameLength("\xc3\xa9"), BackslashSeparates() ? 1u : 2u);
+}
+
+TEST(DiskEntry, FolderWritableAsCreatingInItTells)
+{
+    TempDir dir;
+    EXPECT_TRUE(FolderWritable(dir.path()));
+    const fs::path closed = fs::u8path(dir / "closed");
+    fs::create_directory(closed);
+    fs::permissions(closed, fs::perms::owner_read | fs::perms::owner_exec);
+    // Root may write anyway; the file system decides either way.
+    const bool made = Create(dir / "closed/probe");
+    EXPECT_EQ(FolderWritable(dir / "closed"), made);
+    fs::permissions(closed, fs::perms::owner_all);
+    EXPECT_FALSE(FolderWritable(dir / "missing"));
+}
+
+TEST(DiskEntry, CurrentFolderIsTheProcesssOne)
+{
+    std::string path;
+    ASSERT_TRUE(CurrentFolderPath(path));
+    EXPECT_GT(RootLength(path), 0u);
+    EXPECT_TRUE(fs::equivalent(fs::u8path(path), fs::current_path()));
+}
+
+struct RootCase
+{
+    const char *path;
+    std::size_t posix;
+    std::size_t windows;
+};
+
+TEST(DiskEntry, RootLengthOfEachForm)
+{
+    const RootCase cases[] = {
+        {"/", 1, 1},
+        {"/usr/lib", 1, 1},
+        {"a/b", 0, 0},
+        {"", 0, 0},
+        {"C:\\Users\\x", 0, 3},
+        {"c:/x", 0, 3},
+        {"C:x", 0, 0},                    // relative to C:'s current folder
+        {"\\\\host\\share\\x", 0, 13},
+        {"//host/share", 1, 12},
+        {"\\\\?\\C:\\x", 0, 7},
+        {"\\\\?\\UNC\\host\\share\\x", 0, 19},
+        {"\\\\?\\Volume{1}\\x", 0, 14},
+        {"\\x", 0, 1},                     // the current drive's root
+    };
+    for (const RootCase &row : cases) {
+        const std::size_t expected = BackslashSeparates() ? row.windows : row.posix;
+        EXPECT_EQ(RootLength(row.path), expected) << row.path;
+    }
+    TempDir dir;
+    const std::size_t length = RootLength(dir.path());
+    ASSERT_GT(length, 0u);
+    EntryIdentity root;
+    EXPECT_TRUE(IdentifyEntry(dir.path().substr(0, length), root));
+}
+
+} // namespace
