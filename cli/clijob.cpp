@@ -154,6 +154,32 @@ private:
 
 // The plan, then the summary the real run would print; exit code as a real
 // run's.
+// What the scans could not reach, on standard error; true when anything.
+bool ReportUnreached(const PassOutcome &outcome)
+{
+    const struct
+    {
+        int count;
+        const char *why;
+    } gaps[] = {
+        {outcome.unreadableFolders, "folders that could not be read (or whose links could not be "
+                                    "followed)"},
+        {outcome.undecodableNames, "entries whose names are not text in the locale's encoding "
+                                   "(and everything below such a folder)"},
+        {outcome.tooLongPaths, "folders whose paths are longer than the system takes"},
+    };
+    bool any = false;
+    for (const auto &gap : gaps) {
+        if (gap.count == 0)
+            continue;
+        any = true;
+        PrintError(QStringLiteral("not reached, left as they are: %1 %2")
+                       .arg(gap.count)
+                       .arg(QString::fromLatin1(gap.why)));
+    }
+    return any;
+}
+
 int PrintDryRun(const JobParameters &params, bool deleteOldReports)
 {
     const RenamePlan plan = PlanRenameJob(params, deleteOldReports);
@@ -164,7 +190,8 @@ int PrintDryRun(const JobParameters &params, bool deleteOldReports)
         allRenamed = allRenamed && rename.result.Succeeded();
     }
     PrintLine(stdout, plan.summary);
-    return allRenamed ? ExitAllRenamed : ExitSomeFailed;
+    const bool unreached = ReportUnreached(plan.outcome);
+    return allRenamed && !unreached ? ExitAllRenamed : ExitSomeFailed;
 }
 
 } // namespace
@@ -293,10 +320,9 @@ int RunRenameCommand(const CliRequest &request)
             journalFs->Protect(own);
     }
     CliSink sink(journalFs.get(), progress);
-    if (journalFs)
-        RunPass(params, sink, *journalFs);
-    else
-        RunPass(params, sink);
+    const PassOutcome outcome =
+        journalFs ? RunPass(params, sink, *journalFs) : RunPass(params, sink);
+    const bool unreached = ReportUnreached(outcome);
 
     bool journalOk = !sink.JournalFailed();
     if (journal && !journal->Close()) {
@@ -311,6 +337,7 @@ int RunRenameCommand(const CliRequest &request)
         std::raise(signal);
     }
     return journalOk && sink.Renamed() == sink.Attempted() && !sink.ReportFailedToWrite()
+            && !unreached
         ? ExitAllRenamed
         : ExitSomeFailed;
 }

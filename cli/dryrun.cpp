@@ -53,6 +53,7 @@ RenamePlan PlanRenameJob(const JobParameters &params, bool deleteOldReports,
     const PassOutcome outcome = RunPass(planned, sink, memory);
     plan.filesRenamed = outcome.filesChanged;
     plan.foldersRenamed = outcome.foldersChanged;
+    plan.outcome = outcome;
     return plan;
 }
 

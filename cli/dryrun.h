@@ -22,6 +22,7 @@ struct RenamePlan
     int filesRenamed = 0;
     int foldersRenamed = 0;
     QString summary; // the line the real run would print
+    PassOutcome outcome; // the counts of what the scans could not reach among them
 };
 
 // What a real run of the job `params` describes would do: the very same pass,

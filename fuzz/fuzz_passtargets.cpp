@@ -36,6 +36,10 @@ public:
     {
         return disk_.IdentifyIn(folder, identity, name, entry);
     }
+    bool FinalPath(const std::string &path, std::string &final) override
+    {
+        return disk_.FinalPath(path, final);
+    }
     RenameResult RenameIn(const std::string &, const EntryIdentity &, const char *name,
                           const char *newName) override
     {

@@ -22,8 +22,7 @@ private slots:
 private:
     bool Rename(const QString &from, const QString &to)
     {
-        return !!RenameEntry(QFile::encodeName(root_ + "/" + from).toStdString(),
-                           QFile::encodeName(root_ + "/" + to).toStdString());
+        return !!RenameEntry(EncodeNativePath(root_ + "/" + from), EncodeNativePath(root_ + "/" + to));
     }
 
     QScopedPointer<QTemporaryDir> dir_;
@@ -45,10 +44,13 @@ void RenameEntryTest::renamesFilesFoldersAndLinksThemselves()
     QVERIFY(Rename("a.txt", "a2.txt"));
     QVERIFY(Rename("d", QStringLiteral("目录")));
     QVERIFY(Rename("link", "link2"));
-    QCOMPARE(Tree(root_), Sorted({"a2.txt", "link2@", QStringLiteral("目录/"),
+    // On Windows the link is a shortcut, a file of its own.
+    const QString link = QDir::separator() == QLatin1Char('\\') ? "link2" : "link2@";
+    QCOMPARE(Tree(root_), Sorted({"a2.txt", link, QStringLiteral("目录/"),
                                   QStringLiteral("目录/inner")}));
     QCOMPARE(ReadFile(root_ + "/a2.txt"), QByteArray("a"));
-    QCOMPARE(QFileInfo(root_ + "/link2").symLinkTarget(), root_ + "/a2.txt");
+    if (link.endsWith(QLatin1Char('@')))
+        QCOMPARE(QFileInfo(root_ + "/link2").symLinkTarget(), root_ + "/a2.txt");
 }
 
 void RenameEntryTest::refusesAnythingAtTarget_data()

@@ -239,7 +239,7 @@ void ThreadObjectTest::interruptionStopsBetweenEntries()
     QCOMPARE(window_.texts.size(), 2);
     QCOMPARE(window_.enables, 1);
     QCOMPARE(ReadFile(root_ + "/" + RenameReportFileName()),
-             (QDir::toNativeSeparators(root_ + "/a1") + "\n").toLocal8Bit());
+             ReportText({root_ + "/a1"}));
     // A window on its way out opens nothing.
     QVERIFY(reports_.isEmpty());
 }

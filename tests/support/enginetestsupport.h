@@ -93,6 +93,18 @@ inline QStringList Relative(const QString &root, const QList<QFileInfo> &entries
     return Relative(root, paths);
 }
 
+// The rename report of these old paths as a pass writes it: native
+// separators, the local encoding, and every line ended as a text file ends
+// it on this system (CR LF where the separator is "\\": Windows' text mode).
+inline QByteArray ReportText(const QStringList &oldPaths)
+{
+    const QByteArray lineEnd = QDir::separator() == QLatin1Char('\\') ? "\r\n" : "\n";
+    QByteArray bytes;
+    for (const QString &path : oldPaths)
+        bytes += QDir::toNativeSeparators(path).toLocal8Bit() + lineEnd;
+    return bytes;
+}
+
 class RecordingSink : public PassSink
 {
 public:

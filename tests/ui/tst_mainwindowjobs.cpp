@@ -44,7 +44,7 @@ private slots:
     {
         Q_INIT_RESOURCE(resources);
         QVERIFY(home.isValid());
-        QByteArray program = QFile::encodeName(home.filePath(QStringLiteral("Quillbarrow")));
+        QByteArray program = QFile::encodeName(QDir::toNativeSeparators(home.filePath(QStringLiteral("Quillbarrow"))));
         char *argv[] = {program.data(), nullptr};
         InitStartupFields(1, argv);
     }
@@ -90,7 +90,7 @@ private slots:
                                        QStringLiteral("sub/keep.txt"), kRenameReport}));
         QCOMPARE(shown.first(), QDir::toNativeSeparators(root() + QLatin1Char('/') + kRenameReport));
         QCOMPARE(ReadFile(root() + QLatin1Char('/') + kRenameReport),
-                 QFile::encodeName(root() + QStringLiteral("/a.txt\n") + root() + QStringLiteral("/sub/a2.txt\n")));
+                 ReportText({root() + QStringLiteral("/a.txt"), root() + QStringLiteral("/sub/a2.txt")}));
     }
 
     void launchDeletesOldReportsBeforeTheFolderCheck()
@@ -205,7 +205,7 @@ private slots:
         QTRY_VERIFY(label()->text().startsWith(QStringLiteral("修改文件名2个,修改文件夹名0个,耗时")));
         QCOMPARE(Tree(root()), Sorted({QStringLiteral("c.txt"), kRenameReport}));
         QCOMPARE(ReadFile(root() + QLatin1Char('/') + kRenameReport),
-                 QFile::encodeName(root() + QStringLiteral("/a.txt\n") + root() + QStringLiteral("/b.txt\n")));
+                 ReportText({root() + QStringLiteral("/a.txt"), root() + QStringLiteral("/b.txt")}));
     }
 
     void secondJobReplacesTheFirstWorkerAfterItEnds()
@@ -233,12 +233,12 @@ private slots:
         button("pBtn_ReplaceExcelText")->click();
         QTRY_COMPARE(jobsSeen.load(), 2);
 
-        QCOMPARE(reportsSeen, QList<QByteArray>({QFile::encodeName(root() + QStringLiteral("/a.txt\n")),
-                                                 QFile::encodeName(root() + QStringLiteral("/b.txt\n"))}));
+        QCOMPARE(reportsSeen, QList<QByteArray>({ReportText({root() + QStringLiteral("/a.txt")}),
+                                                 ReportText({root() + QStringLiteral("/b.txt")})}));
         QCOMPARE(Tree(root()), Sorted({QStringLiteral("c.txt"), kRenameReport}));
         // The second launch deleted the first report; the second one lists c's old name only.
         QCOMPARE(ReadFile(root() + QLatin1Char('/') + kRenameReport),
-                 QFile::encodeName(root() + QStringLiteral("/b.txt\n")));
+                 ReportText({root() + QStringLiteral("/b.txt")}));
     }
 
     void progressLineFollowsTheJobInOrderAndEndsWithTheSummary()
