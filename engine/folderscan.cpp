@@ -479,29 +479,3 @@ QList<QFileInfo> ScanFolders(const QString &path, const ScanStopQuestion &stop)
     DiskFileSystem disk;
     return ScanTree(disk, path, ScanKind::Folders, stop).ToFileInfos();
 }
-
-bool SiblingNameLess(const QString &a, const QString &b)
-{
-    const int folded = a.toLower().compare(b.toLower());
-    return folded != 0 ? folded < 0 : a.compare(b) < 0;
-}
-
-void SortSiblings(QList<QFileInfo> &entries)
-{
-    // Each name is lower-cased once, not once per comparison.
-    std::vector<std::pair<QString, int>> keys;
-    keys.reserve(entries.size());
-    for (int i = 0; i < entries.size(); ++i)
-        keys.emplace_back(entries.at(i).fileName().toLower(), i);
-    std::stable_sort(keys.begin(), keys.end(), [&](const auto &x, const auto &y) {
-        const int folded = x.first.compare(y.first);
-        if (folded != 0)
-            return folded < 0;
-        return entries.at(x.second).fileName().compare(entries.at(y.second).fileName()) < 0;
-    });
-    QList<QFileInfo> sorted;
-    sorted.reserve(entries.size());
-    for (const auto &key : keys)
-        sorted.append(entries.at(key.second));
-    entries.swap(sorted);
-}

@@ -103,7 +103,8 @@ private:
 // - folders: a folder's subfolders (hidden ones left out, links to folders
 //   listed), then the collection of each in turn, so every folder stands
 //   after the folder that holds it.
-// Siblings are ordered by SiblingNameLess. Hidden folders are not entered. A
+// Siblings are ordered by name ignoring case (lower-cased, then compared by
+// UTF-16 code units), ties broken case-sensitively. Hidden folders are not entered. A
 // link to a folder is listed wherever a folder would be, but entered only
 // when where it finally leads (PassFileSystem::FinalPath) is the chosen
 // folder or lies in it; and no folder is entered twice in one scan (by
@@ -117,9 +118,3 @@ ScannedTree ScanTree(PassFileSystem &fs, const QString &path, ScanKind kind,
 QList<QFileInfo> ScanFiles(const QString &path, const ScanStopQuestion &stop = {});
 QList<QFileInfo> ScanFolders(const QString &path, const ScanStopQuestion &stop = {});
 
-// Sibling order: by name ignoring case (lower-cased, then compared by UTF-16
-// code units), ties broken case-sensitively.
-bool SiblingNameLess(const QString &a, const QString &b);
-
-// Stable sort of one folder's entries by SiblingNameLess on their names.
-void SortSiblings(QList<QFileInfo> &entries);

@@ -10,12 +10,6 @@ TrailingDot PlatformTrailingDot()
     return SystemDropsTrailingDots() ? TrailingDot::Keep : TrailingDot::DropWhenNoExtension;
 }
 
-QString ReplaceInName(const QString &namePart, const QString &find, const QString &replacement,
-                      bool regExpMode)
-{
-    return ReplaceRule(find, replacement, regExpMode).Apply(namePart);
-}
-
 namespace {
 
 // What QRegExp makes of one piece of a pattern, in counts: the elements it

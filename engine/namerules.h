@@ -11,13 +11,6 @@
 enum class TrailingDot { Keep, DropWhenNoExtension };
 TrailingDot PlatformTrailingDot();
 
-// Every non-overlapping match of `find` in `namePart` replaced, compared
-// case-sensitively: as plain text, or as a QRegExp (RegExp syntax, greedy)
-// whose \1.. in `replacement` stand for captured groups. An empty plain find
-// text matches before every character and at the end. A regular expression
-// over PatternBudget matches nothing, as in ReplaceRule.
-QString ReplaceInName(const QString &namePart, const QString &find, const QString &replacement,
-                      bool regExpMode);
 
 // The budget a regular expression must keep before QRegExp compiles it.
 // QRegExp reads the part before a counted repetition {m,n} again for each of
@@ -55,8 +48,11 @@ struct PatternBudget
 // valid: an invalid one within budget still fails to compile, cheaply.
 bool PatternWithinBudget(const QString &pattern, QString *why = nullptr);
 
-// ReplaceInName with the pattern built once for a whole phase. A regular
-// expression over PatternBudget is never compiled and, like a pattern QRegExp
+// Every non-overlapping match of `find` in a name part replaced, compared
+// case-sensitively: as plain text, or as a QRegExp (RegExp syntax, greedy)
+// whose \1.. in the replacement stand for captured groups; the pattern is
+// built once for a whole phase. An empty plain find text matches before every
+// character and at the end. A regular expression over PatternBudget is never compiled and, like a pattern QRegExp
 // finds invalid, matches nothing: a job with it changes no name instead of
 // compiling for minutes or running out of memory.
 class ReplaceRule

@@ -5,6 +5,7 @@
 #include "fuzz/fuzzcheck.h"
 
 #include "engine/namerules.h"
+#include "tests/support/referencemodels.h"
 
 #include <QDir>
 #include <QFileInfo>

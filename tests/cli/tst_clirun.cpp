@@ -2,8 +2,7 @@
 // temporary folders. Names are handled as raw bytes throughout, so that tabs,
 // line feeds and bytes that are not UTF-8 are compared exactly.
 
-#include "tests/hardening/treesnapshot.h"
-#include "tests/support/removetree.h"
+#include "tests/support/treesnapshot.h"
 
 #include <QElapsedTimer>
 #include <QMap>
@@ -75,31 +74,14 @@ bool Make(const QByteArray &root, const QList<QByteArray> &entries)
     return true;
 }
 
-void Scan(const QByteArray &root, const QByteArray &relative, Tree &tree)
-{
-    DIR *dir = ::opendir((relative.isEmpty() ? root : root + '/' + relative).constData());
-    if (!dir)
-        return;
-    while (dirent *entry = ::readdir(dir)) {
-        const QByteArray name(entry->d_name);
-        if (name == "." || name == "..")
-            continue;
-        const QByteArray path = relative.isEmpty() ? name : relative + '/' + name;
-        struct stat info;
-        if (::lstat((root + '/' + path).constData(), &info) != 0)
-            continue;
-        tree.insert(path, S_ISDIR(info.st_mode) ? 'd' : 'f');
-        if (S_ISDIR(info.st_mode))
-            Scan(root, path, tree);
-    }
-    ::closedir(dir);
-}
-
-
 Tree Snapshot(const QByteArray &root)
 {
     Tree tree;
-    Scan(root, QByteArray(), tree);
+    const testtree::Snapshot snapshot = testtree::TakeSnapshot(root, false);
+    for (const auto &entry : snapshot.nodes)
+        if (entry.first != snapshot.root)
+            tree.insert(snapshot.PathOf(entry.first),
+                        entry.second.kind == testtree::Kind::Folder ? 'd' : 'f');
     return tree;
 }
 
@@ -227,7 +209,7 @@ QString Replay(Tree &tree, const QByteArray &root,
 // Empty when both snapshots hold the same entries (by inode), each under the
 // same name in the same folder, of the same kind and with the same bytes;
 // otherwise the first difference.
-QString SameTree(const hardening::Snapshot &before, const hardening::Snapshot &after)
+QString SameTree(const testtree::Snapshot &before, const testtree::Snapshot &after)
 {
     if (!after.problems.isEmpty())
         return after.problems.first();
@@ -236,7 +218,7 @@ QString SameTree(const hardening::Snapshot &before, const hardening::Snapshot &a
         const QString path = QString::fromUtf8(before.PathOf(entry.first));
         if (found == after.nodes.end())
             return QStringLiteral("gone: ") + path;
-        const hardening::Node &was = entry.second, &is = found->second;
+        const testtree::Node &was = entry.second, &is = found->second;
         if (is.name != was.name || is.parent != was.parent)
             return QStringLiteral("moved: %1 is now %2").arg(path, QString::fromUtf8(after.PathOf(entry.first)));
         if (is.kind != was.kind || is.content != was.content)
@@ -282,7 +264,7 @@ private:
 
 private slots:
     void init() { FreshRoot(); }
-    void cleanup() { RemoveTree(root_); }
+    void cleanup() { testtree::RemoveTree(root_); }
 
     void subcommands_data()
     {
@@ -1059,7 +1041,7 @@ private slots:
         QVERIFY(Make(root_, entries));
         const Tree startNames = Snapshot(root_);
         QVERIFY(startNames.size() >= 30000);
-        const hardening::Snapshot start = hardening::TakeSnapshot(root_, true);
+        const testtree::Snapshot start = testtree::TakeSnapshot(root_, true);
         QVERIFY(start.problems.isEmpty());
         const int renamable = startNames.size(); // every name holds an "a"
 
@@ -1077,7 +1059,7 @@ private slots:
                 *why = QStringLiteral("undo exit %1: %2").arg(undo.code).arg(QString::fromUtf8(undo.err.left(500)));
                 return false;
             }
-            const hardening::Snapshot now = hardening::TakeSnapshot(root_, true);
+            const testtree::Snapshot now = testtree::TakeSnapshot(root_, true);
             *why = SameTree(start, now);
             return why->isEmpty();
         };
@@ -1115,7 +1097,7 @@ private slots:
 
             // Killed before its header was written: it had not begun to rename.
             if (!ReadAll(journal).contains('\n')) {
-                why = SameTree(start, hardening::TakeSnapshot(root_, true));
+                why = SameTree(start, testtree::TakeSnapshot(root_, true));
                 QVERIFY2(why.isEmpty(), qPrintable(where + QStringLiteral(": ") + why));
                 continue;
             }

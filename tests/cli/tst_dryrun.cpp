@@ -10,7 +10,7 @@
 #include "engine/jobparameters.h"
 #include "engine/passfilesystem.h"
 #include "engine/renamepass.h"
-#include "tests/support/removetree.h"
+#include "tests/support/treesnapshot.h"
 
 #include <QDir>
 #include <QFile>
@@ -428,7 +428,7 @@ private slots:
     void cleanup()
     {
         if (!container_.isEmpty())
-            RemoveTree(container_);
+            testtree::RemoveTree(container_);
     }
 
     void planEqualsRealRun_data()
@@ -587,7 +587,7 @@ private slots:
 
         // As root, the same tree renames whole: the rule is the owners', not
         // the folder's.
-        RemoveTree(container);
+        testtree::RemoveTree(container);
         QVERIFY(::mkdir(container.constData(), 0755) == 0);
         QVERIFY(::mkdir(root.constData(), 0755) == 0);
         QVERIFY(::mkdir(root + "sticky", 0777) == 0 && ::chmod(root + "sticky", 01777) == 0);

@@ -14,6 +14,7 @@
 #include "engine/namerules.h"
 #include "engine/renamepass.h"
 #include "platform/renameentry.h"
+#include "tests/support/referencemodels.h"
 
 #include <QDir>
 #include <QRegularExpression>

@@ -3,6 +3,7 @@
 #include "engine/jobparameters.h"
 #include "engine/namerules.h"
 #include "engine/renamepass.h"
+#include "tests/support/referencemodels.h"
 
 #include <QDir>
 #include <QTemporaryDir>

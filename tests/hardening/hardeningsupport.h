@@ -4,7 +4,7 @@
 // through the driver program, the names a job may give an entry, and the
 // driver's printed outcome.
 
-#include "tests/hardening/treesnapshot.h"
+#include "tests/support/treesnapshot.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -17,6 +17,8 @@
 #include <functional>
 
 namespace hardening {
+
+using namespace testtree;
 
 struct Job
 {

@@ -7,7 +7,7 @@
 
 #include "tests/hardening/childprocess.h"
 #include "tests/hardening/hardeningsupport.h"
-#include "tests/hardening/treesnapshot.h"
+#include "tests/support/treesnapshot.h"
 #include "tests/support/enginetestsupport.h"
 
 #include "engine/jobparameters.h"

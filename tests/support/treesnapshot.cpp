@@ -1,4 +1,4 @@
-#include "tests/hardening/treesnapshot.h"
+#include "tests/support/treesnapshot.h"
 
 #include <QSet>
 
@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace hardening {
+namespace testtree {
 
 namespace {
 
@@ -415,4 +415,4 @@ bool ChangeOwnerOfTree(const QByteArray &path, unsigned uid, unsigned gid)
     return ok;
 }
 
-} // namespace hardening
+} // namespace testtree

@@ -14,7 +14,7 @@
 #include <functional>
 #include <map>
 
-namespace hardening {
+namespace testtree {
 
 enum class Kind { File, Folder, Link, Other };
 
@@ -84,4 +84,4 @@ bool SetImmutable(const QByteArray &path, bool on, QString *why = nullptr);
 // lchown of `path` and everything below it.
 bool ChangeOwnerOfTree(const QByteArray &path, unsigned uid, unsigned gid);
 
-} // namespace hardening
+} // namespace testtree
