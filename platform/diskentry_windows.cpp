@@ -87,7 +87,16 @@ bool ReadDiskEntry(const std::string &path, DiskEntry &entry)
     entry.identity.volume = info.dwVolumeSerialNumber;
     entry.identity.index =
         (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-    entry.hidden = (info.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0;
+    // The hidden flag as the folder's listing (FindFirstFileW) gives it: that
+    // is what the scan sees, and some file systems make it up from the name.
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(wide.c_str(), &found);
+    DWORD attributes = info.dwFileAttributes;
+    if (search != INVALID_HANDLE_VALUE) {
+        attributes = found.dwFileAttributes;
+        FindClose(search);
+    }
+    entry.hidden = (attributes & FILE_ATTRIBUTE_HIDDEN) != 0;
     entry.actsAsOwner = true;
     entry.ownersOnly = false;
     return true;
@@ -184,8 +193,12 @@ bool FolderWritable(const std::string &folderPath)
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
+        // Denied, or no such folder: nothing can be renamed there. Any other
+        // refusal of the rights asked for is left to the rename itself.
         const DWORD error = GetLastError();
-        return error != ERROR_ACCESS_DENIED && error != ERROR_WRITE_PROTECT;
+        return error != ERROR_ACCESS_DENIED && error != ERROR_WRITE_PROTECT
+            && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND
+            && error != ERROR_INVALID_NAME;
     }
     CloseHandle(handle);
     return true;

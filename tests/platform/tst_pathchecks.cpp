@@ -1,6 +1,6 @@
 #include "platform/pathchecks.h"
 
-#include "tempdir.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "platform/textfile.h"
 
-#include "tempdir.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 

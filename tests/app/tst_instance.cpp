@@ -4,7 +4,7 @@
 #include "app/startup.h"
 #include "platform/processlist.h"
 
-#include "tempdir.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 
