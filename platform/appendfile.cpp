@@ -1,7 +1,7 @@
 #include "platform/appendfile.h"
 
 #ifdef _WIN32
-#include <windows.h>
+#include "platform/widestring_windows.h"
 #else
 #include <cerrno>
 #include <fcntl.h>
@@ -19,20 +19,6 @@ const int kMaxDepth = 100000;
 #ifdef _WIN32
 
 namespace {
-
-std::wstring Wide(const std::string &utf8)
-{
-    if (utf8.empty() || utf8.find('\0') != std::string::npos)
-        return std::wstring();
-    const int size = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(),
-                                         static_cast<int>(utf8.size()), nullptr, 0);
-    if (size <= 0)
-        return std::wstring();
-    std::wstring wide(static_cast<std::size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()),
-                        &wide[0], size);
-    return wide;
-}
 
 bool IdentityOfHandle(HANDLE handle, EntryIdentity &identity)
 {
@@ -55,7 +41,7 @@ AppendFile::~AppendFile()
 bool AppendFile::Create(const std::string &path, int &systemCode, bool &exists)
 {
     exists = false;
-    const std::wstring wide = Wide(path);
+    const std::wstring wide = WideFromUtf8(path);
     if (wide.empty()) {
         systemCode = ERROR_INVALID_NAME;
         return false;

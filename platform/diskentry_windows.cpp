@@ -9,12 +9,6 @@
 
 namespace {
 
-// The system's form of a native path; empty for one it can't have.
-std::wstring Wide(const std::string &path)
-{
-    return path.find('\0') == std::string::npos ? WideFromUtf8(path) : std::wstring();
-}
-
 bool Separator(wchar_t c)
 {
     return c == L'\\' || c == L'/';
@@ -61,7 +55,7 @@ USHORT Word(const std::vector<unsigned char> &data, std::size_t at)
 
 bool ReadDiskEntry(const std::string &path, DiskEntry &entry)
 {
-    const std::wstring wide = Wide(path);
+    const std::wstring wide = WideFromUtf8(path);
     if (wide.empty())
         return false;
     HANDLE handle = OpenItself(wide);
@@ -106,7 +100,7 @@ LinkTextStatus ReadLinkText(const std::string &path, std::string &text, int &sys
 {
     text.clear();
     systemError = 0;
-    const std::wstring wide = Wide(path);
+    const std::wstring wide = WideFromUtf8(path);
     if (wide.empty()) {
         systemError = ERROR_INVALID_NAME;
         return LinkTextStatus::Unreadable;
@@ -185,7 +179,7 @@ bool CurrentFolderPath(std::string &path)
 
 bool FolderWritable(const std::string &folderPath)
 {
-    const std::wstring wide = Wide(folderPath);
+    const std::wstring wide = WideFromUtf8(folderPath);
     if (wide.empty())
         return false;
     // Asking for the rights is enough: the handle is closed unused.
@@ -265,7 +259,7 @@ bool NamesFoldCase()
 
 std::string NameKey(const std::string &name)
 {
-    const std::wstring wide = Wide(name);
+    const std::wstring wide = WideFromUtf8(name);
     if (wide.empty())
         return name;
     // Locale-free, one code unit for one, as the volume's upcase table maps.

@@ -7,10 +7,11 @@
 #include <cwchar>
 #include <string>
 
-// Empty for a text that is not valid UTF-8 (or is empty).
+// Empty for a text that is not valid UTF-8, is empty, or holds a zero byte
+// (which would cut a path short on its way to the system).
 inline std::wstring WideFromUtf8(const std::string &utf8)
 {
-    if (utf8.empty())
+    if (utf8.empty() || utf8.find('\0') != std::string::npos)
         return std::wstring();
     const int size = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(),
                                          static_cast<int>(utf8.size()), nullptr, 0);
