@@ -23,8 +23,8 @@ private slots:
     void patternBudget();
     void overBudgetPatternMatchesNothing_data();
     void overBudgetPatternMatchesNothing();
-    void classicPatternsStayFast_data();
-    void classicPatternsStayFast();
+    void classicPatternsPassTheBudget_data();
+    void classicPatternsPassTheBudget();
     void insertIntoName_data();
     void insertIntoName();
     void splitFileName_data();
@@ -161,23 +161,21 @@ void NameRulesTest::overBudgetPatternMatchesNothing_data()
     QTest::newRow("anchor alternatives") << "(?:$|^|\\b|\\B){16}";
 }
 
-// As an invalid pattern does: the name stays, at once.
+// As an invalid pattern does: the name stays (compiled, the pattern would
+// change it, after seconds).
 void NameRulesTest::overBudgetPatternMatchesNothing()
 {
     QFETCH(QString, pattern);
     const QString name = QString(100, QLatin1Char('a')) + QStringLiteral(" b.txt");
-    QElapsedTimer timer;
-    timer.start();
     const ReplaceRule rule(pattern, QStringLiteral("x"), true);
     QCOMPARE(rule.Apply(name), name);
     QCOMPARE(ReplaceInName(name, pattern, QStringLiteral("x"), true), name);
-    QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
     // Plain text is never a pattern, whatever it looks like.
     QCOMPARE(ReplaceRule(pattern, QStringLiteral("x"), false).Apply(pattern + QLatin1Char('1')),
              QStringLiteral("x1"));
 }
 
-void NameRulesTest::classicPatternsStayFast_data()
+void NameRulesTest::classicPatternsPassTheBudget_data()
 {
     QTest::addColumn<QString>("pattern");
     QTest::addColumn<QString>("name");
@@ -196,19 +194,15 @@ void NameRulesTest::classicPatternsStayFast_data()
 }
 
 // Backtracking traps for other engines; QRegExp's automaton takes them in
-// microseconds, and the budget must keep letting them through. The time
-// bound is loose for sanitizer builds.
-void NameRulesTest::classicPatternsStayFast()
+// microseconds, and the budget must keep letting them through.
+void NameRulesTest::classicPatternsPassTheBudget()
 {
     QFETCH(QString, pattern);
     QFETCH(QString, name);
     QFETCH(QString, expected);
     QString why;
     QVERIFY2(PatternWithinBudget(pattern, &why), qPrintable(why));
-    QElapsedTimer timer;
-    timer.start();
     QCOMPARE(ReplaceRule(pattern, QStringLiteral("X"), true).Apply(name), expected);
-    QVERIFY2(timer.elapsed() < 500, qPrintable(QString::number(timer.elapsed())));
 }
 
 void NameRulesTest::insertIntoName_data()
