@@ -12,6 +12,7 @@
 #include "tests/support/referencemodels.h"
 
 #include <QAbstractButton>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QProcess>
 #include <QSet>
@@ -21,7 +22,10 @@
 
 #include <windows.h>
 
+#include <atomic>
+#include <mutex>
 #include <random>
+#include <thread>
 
 using namespace enginetest;
 
@@ -212,6 +216,80 @@ private slots:
         QCOMPARE(outcome.foldersChanged, 0);
         QCOMPARE(Tree(root()), Sorted({QStringLiteral("旧1/"), QStringLiteral("旧1/a.txt"),
                                        QStringLiteral("新1/")}));
+    }
+
+    // Someone else makes each target just as the pass reaches it: whether
+    // that lands before the check for an existing target, between the check
+    // and the rename, or after the rename, a file they made is never
+    // replaced. Only the rename call guards the middle case, so this is the
+    // test of that call; it needs the timing to fall there at least once to
+    // tell anything, which over a thousand entries it does here.
+    void renameNeverReplacesAnEntryMadeMeanwhile()
+    {
+        const int count = 1000;
+        for (int i = 0; i < count; ++i)
+            QVERIFY(MakeFile(root(), QStringLiteral("旧%1.txt").arg(i), "renamed"));
+        std::mutex lock;
+        QString next;
+        std::atomic<bool> done{false};
+        QStringList made;
+        std::thread other([&] {
+            QString last;
+            while (!done) {
+                QString target;
+                {
+                    const std::lock_guard<std::mutex> locker(lock);
+                    target = next;
+                }
+                if (target.isEmpty() || target == last)
+                    continue;
+                last = target;
+                // A different moment for each entry, swept across the few
+                // hundred microseconds that a rename takes here.
+                QElapsedTimer wait;
+                wait.start();
+                const qint64 delay = (qint64(made.size()) * 7919 % 400) * 1000;
+                while (wait.nsecsElapsed() < delay) {
+                }
+                HANDLE file = CreateFileW(reinterpret_cast<const wchar_t *>(target.utf16()),
+                                          GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr);
+                if (file == INVALID_HANDLE_VALUE)
+                    continue;
+                DWORD written = 0;
+                WriteFile(file, "theirs", 6, &written, nullptr);
+                CloseHandle(file);
+                made << target;
+            }
+        });
+        class RacingSink : public Sink
+        {
+        public:
+            RacingSink(std::mutex &lock, QString &next) : lock_(lock), next_(next) {}
+            void RenameStarting(const RenameAttempt &attempt) override
+            {
+                const std::lock_guard<std::mutex> locker(lock_);
+                next_ = attempt.targetPath;
+            }
+
+        private:
+            std::mutex &lock_;
+            QString &next_;
+        } sink(lock, next);
+        const PassOutcome outcome = Replace(root() + QLatin1Char('/'), QStringLiteral("旧"),
+                                            QStringLiteral("新"), sink);
+        done = true;
+        other.join();
+        qInfo("%d of %d targets made by the other thread, %d renames made", int(made.size()),
+              count, outcome.filesChanged);
+        for (const QString &target : made)
+            QCOMPARE(ReadFile(target), QByteArray("theirs"));
+        // Every entry still there once: renamed, or beside the file that won.
+        int old = 0;
+        for (int i = 0; i < count; ++i)
+            old += QFile::exists(root() + QStringLiteral("/旧%1.txt").arg(i)) ? 1 : 0;
+        QCOMPARE(old + outcome.filesChanged, count);
+        QCOMPARE(old, int(made.size()));
     }
 
     // Windows takes a change of case only for a rename of the entry itself,
