@@ -1,6 +1,7 @@
 #include "cli/memoryfilesystem.h"
 
 #include "platform/diskentry.h"
+#include "platform/renameentry.h"
 
 #include <cstring>
 #include <utility>
@@ -503,7 +504,10 @@ RenameResult MemoryFileSystem::RenameIn(const std::string &folderPath,
         result.systemError = heldUnfollowed_ > 0 ? heldUnfollowed_ : 0;
         return result;
     }
-    if (!PlainName(name) || !PlainName(newName)) {
+    // The entry takes the name the system stores (Windows drops trailing
+    // dots and spaces), and no entry can bear some names at all.
+    std::string stored;
+    if (!PlainName(name) || !StoredNameOf(newName, stored)) {
         result.outcome = RenameOutcome::InvalidName;
         return result;
     }
@@ -514,16 +518,16 @@ RenameResult MemoryFileSystem::RenameIn(const std::string &folderPath,
     }
     // As the system checks: the old name is looked up first, then the new
     // one, which is refused by its length before anything stands there.
-    if (!NameFits(folder, newName)) {
+    if (!NameFits(folder, stored)) {
         result.outcome = RenameOutcome::NameTooLong;
         return result;
     }
     // Where case is folded the entry may take another case of its own name.
-    const Entry *occupant = Lookup(folder, newName);
+    const Entry *occupant = Lookup(folder, stored);
     if (NamesFoldCase() && occupant == entry)
-        occupant = FoldedOccupant(folder, newName, entry);
+        occupant = FoldedOccupant(folder, stored, entry);
     if (occupant) {
-        result.outcome = NameKey(occupant->diskName) == NameKey(newName)
+        result.outcome = NameKey(occupant->diskName) == NameKey(stored)
             ? RenameOutcome::TargetExists
             : RenameOutcome::TargetTaken;
         return result;
@@ -537,15 +541,15 @@ RenameResult MemoryFileSystem::RenameIn(const std::string &folderPath,
     auto node = folder->entries.extract(at);
     if (!folder->complete)
         folder->absent.insert(oldName);
-    folder->absent.erase(newName);
-    node.key() = newName;
+    folder->absent.erase(stored);
+    node.key() = stored;
     Entry &moved = node.mapped();
     if (HiddenFollowsName())
-        moved.hidden = newName[0] == '.';
+        moved.hidden = stored[0] == '.';
     folder->entries.insert(std::move(node)); // the same node: `moved` stays where it was
     if (folder->keysBuilt) {
         Unkey(folder, oldName, &moved);
-        folder->keys.emplace(NameKey(newName), &moved);
+        folder->keys.emplace(NameKey(stored), &moved);
     }
     return result;
 }

@@ -263,6 +263,14 @@ bool PlainName(const char *text)
 
 } // namespace
 
+bool StoredNameOf(const char *newName, std::string &stored)
+{
+    if (!PlainName(newName))
+        return false;
+    stored = newName;
+    return true;
+}
+
 RenameStatus OpenFolder::Rename(const char *name, const char *newName)
 {
     RenameStatus status;

@@ -3,6 +3,8 @@
 
 #include "platform/widestring_windows.h"
 
+#include <cwchar>
+
 namespace {
 
 bool UsablePath(const std::string &path)
@@ -16,7 +18,8 @@ HANDLE OpenEntry(const std::wstring &path, DWORD flags)
                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
 }
 
-bool IdentityOf(const std::wstring &path, EntryIdentity &identity, DWORD flags = 0)
+bool IdentityOf(const std::wstring &path, EntryIdentity &identity, DWORD flags = 0,
+                bool *folder = nullptr)
 {
     HANDLE handle = OpenEntry(path, flags);
     if (handle == INVALID_HANDLE_VALUE)
@@ -28,6 +31,8 @@ bool IdentityOf(const std::wstring &path, EntryIdentity &identity, DWORD flags =
         return false;
     identity.volume = info.dwVolumeSerialNumber;
     identity.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    if (folder)
+        *folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     return true;
 }
 
@@ -93,8 +98,11 @@ bool ReadFolder(const std::string &path, EntryIdentity &identity, DirListing &li
     if (!UsablePath(path))
         return false;
     std::wstring folder = WideFromUtf8(path);
-    if (folder.empty() || !IdentityOf(folder, identity))
+    bool isFolder = false;
+    if (folder.empty() || !IdentityOf(folder, identity, 0, &isFolder))
         return false;
+    if (!isFolder)
+        return true; // no entries, and nothing that could not be read
     if (folder.back() != L'/' && folder.back() != L'\\')
         folder += L'\\';
     WIN32_FIND_DATAW data;
@@ -102,7 +110,7 @@ bool ReadFolder(const std::string &path, EntryIdentity &identity, DirListing &li
                                      FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
     if (search == INVALID_HANDLE_VALUE) {
         // An empty drive root has no "." to find; anything else is a folder
-        // that can't be read (or no folder, which the scan never asks for).
+        // that can't be read.
         listing.unreadable = GetLastError() != ERROR_FILE_NOT_FOUND;
         return true;
     }
@@ -262,19 +270,59 @@ bool PlainName(const std::wstring &text)
         && text != L"..";
 }
 
+// The names the system keeps for its devices, in every folder: the part
+// before the first dot, trailing spaces dropped, in any case.
+bool IsDeviceName(const std::wstring &name)
+{
+    std::wstring base = name.substr(0, name.find(L'.'));
+    base.erase(base.find_last_not_of(L' ') + 1);
+    static const wchar_t *const devices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+    for (const wchar_t *device : devices)
+        if (_wcsicmp(base.c_str(), device) == 0)
+            return true;
+    return base.size() == 4 && (_wcsnicmp(base.c_str(), L"COM", 3) == 0 || _wcsnicmp(base.c_str(), L"LPT", 3) == 0)
+        && base[3] >= L'1' && base[3] <= L'9';
+}
+
+bool StoredWideName(const std::wstring &name, std::wstring &stored)
+{
+    if (!PlainName(name))
+        return false;
+    for (const wchar_t c : name)
+        if (c < 32 || std::wcschr(L"<>:\"|?*", c))
+            return false;
+    const std::size_t end = name.find_last_not_of(L". ");
+    if (end == std::wstring::npos)
+        return false;
+    stored = name.substr(0, end + 1);
+    return !IsDeviceName(stored);
+}
+
 } // namespace
+
+bool StoredNameOf(const char *newName, std::string &stored)
+{
+    std::wstring wide;
+    return StoredWideName(WideFromUtf8(newName), wide) && Utf8FromWide(wide.c_str(), stored);
+}
 
 RenameStatus OpenFolder::Rename(const char *name, const char *newName)
 {
     RenameStatus status;
     const std::wstring oldWide = WideFromUtf8(name);
-    const std::wstring newWide = WideFromUtf8(newName);
-    if (!PlainName(oldWide) || !PlainName(newWide)) {
+    std::wstring newWide;
+    // Renamed to the name the system would keep, so that the check below
+    // looks where the entry will stand.
+    if (!PlainName(oldWide) || !StoredWideName(WideFromUtf8(newName), newWide)) {
         status.error = RenameError::InvalidName;
         return status;
     }
     if (!handle_)
         return StatusOfError(ERROR_INVALID_HANDLE);
+    // The longest name of every file system Windows names folders on; past
+    // it the system's answer varies (Wine says the entry is not found).
+    if (newWide.size() > 255)
+        return StatusOfError(ERROR_FILENAME_EXCED_RANGE);
     const std::wstring source = path_ + oldWide;
     const std::wstring target = path_ + newWide;
     // Anything at the target, a dangling link included, or a target that

@@ -12,7 +12,7 @@
 
 enum class RenameError : std::uint8_t {
     None,
-    InvalidName,  // empty, ".", "..", or holding a separator: no plain name
+    InvalidName,  // no name an entry can bear: see StoredNameOf
     NameTooLong,  // longer than the file system takes
     TargetExists, // something already stands at the new name
     Vanished,     // nothing stands at the old name (or its folder is gone)
@@ -62,6 +62,15 @@ private:
     int fd_ = -1;
 #endif
 };
+
+// The name the system stores for an entry renamed to the native `newName`,
+// in `stored`; false when no entry can bear that name: empty, ".", "..", or
+// holding a separator; on Windows also a name with a character Windows names
+// can't hold (control characters and < > : " | ? *), a device name (CON,
+// NUL, COM1 and the like, with or without an extension), or one of only
+// dots and spaces. Windows drops a name's trailing dots and spaces; POSIX
+// stores `newName` as it is. OpenFolder::Rename renames to `stored`.
+bool StoredNameOf(const char *newName, std::string &stored);
 
 // Renames the entry at the native path `from` to `to`, which must name an
 // entry of the same folder (the same text up to the last separator).

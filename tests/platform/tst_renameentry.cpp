@@ -18,6 +18,8 @@ private slots:
     void refusesAnythingAtTarget_data();
     void refusesAnythingAtTarget();
     void refusesMissingSourceAndBadPaths();
+    void storedNames_data();
+    void storedNames();
 
 private:
     bool Rename(const QString &from, const QString &to)
@@ -103,6 +105,55 @@ void RenameEntryTest::refusesMissingSourceAndBadPaths()
                          std::string(QFile::encodeName(root_ + "/b").constData()) + '\0' + "c"));
     QVERIFY(!Rename("a", "a/b")); // not a folder
     QCOMPARE(Tree(root_), QStringList{"a"});
+}
+
+// The name an entry bears after a rename: what the dry run predicts and the
+// rename itself uses. Rows hold the POSIX answer, then the Windows one
+// ("-" for no name an entry can bear).
+void RenameEntryTest::storedNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("posix");
+    QTest::addColumn<QString>("windows");
+    QTest::newRow("plain") << "a.txt" << "a.txt" << "a.txt";
+    QTest::newRow("Chinese") << QStringLiteral("旅行") << QStringLiteral("旅行") << QStringLiteral("旅行");
+    QTest::newRow("empty") << "" << "-" << "-";
+    QTest::newRow("dot") << "." << "-" << "-";
+    QTest::newRow("dot-dot") << ".." << "-" << "-";
+    QTest::newRow("slash") << "a/b" << "-" << "-";
+    QTest::newRow("backslash") << "a\\b" << "a\\b" << "-";
+    QTest::newRow("trailing dot") << "ba." << "ba." << "ba";
+    QTest::newRow("trailing dots and spaces") << "b . ." << "b . ." << "b";
+    QTest::newRow("leading dot and space kept") << " .a" << " .a" << " .a";
+    QTest::newRow("only dots") << "..." << "..." << "-";
+    QTest::newRow("only a space") << " " << " " << "-";
+    for (const char *reserved : {"a<b", "a>b", "a:b", "a\"b", "a|b", "a?b", "a*b", "a\tb"})
+        QTest::newRow(reserved) << reserved << reserved << "-";
+    QTest::newRow("device") << "con" << "con" << "-";
+    QTest::newRow("device, upper case, extension") << "NUL.txt" << "NUL.txt" << "-";
+    QTest::newRow("device and a space") << "com1 .log" << "com1 .log" << "-";
+    QTest::newRow("console input") << "CONIN$" << "CONIN$" << "-";
+    QTest::newRow("device with a trailing dot") << "aux." << "aux." << "-";
+    QTest::newRow("not a device: COM0") << "COM0" << "COM0" << "COM0";
+    QTest::newRow("not a device: longer") << "console" << "console" << "console";
+    QTest::newRow("not a device: after a dot") << "a.con" << "a.con" << "a.con";
+}
+
+void RenameEntryTest::storedNames()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, posix);
+    QFETCH(QString, windows);
+    const QString expected = QDir::separator() == QLatin1Char('\\') ? windows : posix;
+    std::string stored;
+    const bool bears = StoredNameOf(EncodeNativePath(name).c_str(), stored);
+    QCOMPARE(bears ? QString::fromStdString(stored) : QStringLiteral("-"), expected);
+    if (!bears)
+        return;
+    // The rename gives the entry that very name, and no other one.
+    QVERIFY(MakeFile(root_, "old", "x"));
+    QVERIFY2(Rename("old", name), qPrintable(name));
+    QCOMPARE(Tree(root_), QStringList{expected});
 }
 
 QTEST_GUILESS_MAIN(RenameEntryTest)
