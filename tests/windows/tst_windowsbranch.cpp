@@ -482,6 +482,71 @@ private slots:
                  ReportOf({root() + QStringLiteral("/旅行 old.txt"), root() + QStringLiteral("/照片old")}));
     }
 
+    // A journal kept beside the tree, then undo from it: every Chinese name
+    // back as it was, by the wide names the journal holds as UTF-8.
+    void commandLineUndoesFromTheJournal()
+    {
+        QVERIFY(MakeFile(root(), QStringLiteral("旅行 old.txt")));
+        QVERIFY(MakeFile(root(), QStringLiteral("照片old/a old.txt")));
+        QVERIFY(MakeFile(root(), QStringLiteral("表情😀old.txt")));
+        const QStringList before = Tree(root());
+        QTemporaryDir outside;
+        const QString journal = outside.filePath(QStringLiteral("日志.journal"));
+
+        QProcess run;
+        run.start(QStringLiteral(QB_CLI_PROGRAM), {QStringLiteral("replace"), root(), QStringLiteral("old"),
+                                                   QStringLiteral("新"), QStringLiteral("--journal"), journal});
+        QVERIFY(run.waitForFinished(60000));
+        QVERIFY2(run.exitCode() == 0, run.readAllStandardError().constData());
+        QCOMPARE(Tree(root()), Sorted({QStringLiteral("旅行 新.txt"), QStringLiteral("照片新/"),
+                                       QStringLiteral("照片新/a 新.txt"), QStringLiteral("表情😀新.txt"),
+                                       kReport}));
+        // The journal names the entries by their UTF-8 bytes, the emoji included.
+        QVERIFY(ReadFile(journal).contains(QStringLiteral("%F0%9F%98%80").toLatin1()));
+
+        QProcess undo;
+        undo.start(QStringLiteral(QB_CLI_PROGRAM), {QStringLiteral("undo"), journal});
+        QVERIFY(undo.waitForFinished(60000));
+        QVERIFY2(undo.exitCode() == 0, undo.readAllStandardError().constData());
+        QCOMPARE(undo.readAllStandardOutput().count("restored: "), 4);
+        QCOMPARE(Tree(root()), Sorted(before + QStringList{kReport}));
+    }
+
+    // The dry run models the Windows branch: its plan is what the real run
+    // then does, and it changes nothing itself.
+    void commandLineDryRunPlansTheRealRun()
+    {
+        QVERIFY(MakeFile(root(), QStringLiteral("旅行 old.txt")));
+        QVERIFY(MakeFile(root(), QStringLiteral("照片old/b.txt")));
+        // "A new.txt" is taken on Windows, where names are equal ignoring case.
+        QVERIFY(MakeFile(root(), QStringLiteral("A old.txt")));
+        QVERIFY(MakeFile(root(), QStringLiteral("a new.txt")));
+        const QStringList before = Tree(root());
+        const QStringList arguments{QStringLiteral("replace"), root(), QStringLiteral("old"), QStringLiteral("new")};
+
+        QProcess plan;
+        plan.start(QStringLiteral(QB_CLI_PROGRAM), QStringList(arguments) << QStringLiteral("--dry-run"));
+        QVERIFY(plan.waitForFinished(60000));
+        const QByteArray planned = plan.readAllStandardOutput();
+        QCOMPARE(Tree(root()), before);
+        QCOMPARE(planned.count("rename: "), 2); // the file and the folder
+        QVERIFY2(planned.contains("would fail, target exists: "), planned.constData());
+
+        QProcess real;
+        real.start(QStringLiteral(QB_CLI_PROGRAM), arguments);
+        QVERIFY(real.waitForFinished(60000));
+        const QByteArray failures = real.readAllStandardError();
+        QCOMPARE(plan.exitCode(), real.exitCode());
+        QCOMPARE(real.exitCode(), 1);
+        QVERIFY2(failures.contains("not renamed, target exists"), failures.constData());
+        // The summary the plan gave is the one the real run printed.
+        const QByteArray summary = real.readAllStandardOutput().trimmed();
+        QVERIFY2(!summary.isEmpty() && planned.trimmed().endsWith(summary), planned.constData());
+        QCOMPARE(Tree(root()), Sorted({QStringLiteral("旅行 new.txt"), QStringLiteral("照片new/"),
+                                       QStringLiteral("照片new/b.txt"), QStringLiteral("A old.txt"),
+                                       QStringLiteral("a new.txt"), kReport}));
+    }
+
 private:
     QString root() const { return tree->path(); }
     std::unique_ptr<QTemporaryDir> tree;
