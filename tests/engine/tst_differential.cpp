@@ -15,6 +15,7 @@
 #include "engine/renamepass.h"
 #include "platform/renameentry.h"
 #include "tests/support/referencemodels.h"
+#include "tests/support/treesnapshot.h"
 
 #include <QDir>
 #include <QRegularExpression>
@@ -25,10 +26,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <ftw.h>
-#include <linux/capability.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -347,33 +345,6 @@ QByteArray RawTree(const QByteArray &root, const QByteArray &relative = QByteArr
     return out;
 }
 
-// By bytes: QDir would not see the names it can't read.
-void RemoveRaw(const QString &path)
-{
-    ::nftw(QFile::encodeName(path).constData(),
-           [](const char *entry, const struct stat *, int type, FTW *) {
-               return type == FTW_DP ? ::rmdir(entry) : ::unlink(entry);
-           },
-           16, FTW_DEPTH | FTW_PHYS);
-}
-
-// Root reads every folder whatever its mode; without these two capabilities
-// the modes hold for it as for anyone.
-bool DropReadOverride(bool drop)
-{
-    if (::geteuid() != 0)
-        return true;
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[2] = {};
-    if (::syscall(SYS_capget, &header, data) != 0)
-        return false;
-    const unsigned bits = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
-    if (drop)
-        data[0].effective &= ~bits;
-    else
-        data[0].effective |= bits & data[0].permitted;
-    return ::syscall(SYS_capset, &header, data) == 0;
-}
 
 QString WithoutSeconds(const QString &summary)
 {
@@ -416,14 +387,14 @@ void DifferentialTest::initTestCase()
     box_ = dir_.path() + QStringLiteral("/box");
     QVERIFY(QDir().mkpath(box_));
     root_ = box_ + QStringLiteral("/tree");
-    if (!DropReadOverride(true))
+    if (!testtree::DropReadOverride(true))
         QSKIP("running as root and the read-override capabilities can't be dropped: "
               "unreadable folders would read like any other");
 }
 
 void DifferentialTest::cleanupTestCase()
 {
-    DropReadOverride(false);
+    testtree::DropReadOverride(false);
     // The trees are rich enough that the passes really rename, and that the
     // scans meet what they can't take in.
     QVERIFY2(renamesSeen_ > 300, qPrintable(QString::number(renamesSeen_)));
@@ -442,8 +413,8 @@ void DifferentialTest::Clear()
 {
     if (maker_)
         maker_->Unlock();
-    RemoveRaw(root_);
-    RemoveRaw(QFile::decodeName(TreeMaker::Outside(QFile::encodeName(root_))));
+    testtree::RemoveTree(QFile::encodeName(root_));
+    testtree::RemoveTree(TreeMaker::Outside(QFile::encodeName(root_)));
 }
 
 void DifferentialTest::scanMatchesToolkitListings_data()

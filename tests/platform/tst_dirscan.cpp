@@ -17,11 +17,10 @@
 
 #include <sddl.h>
 #else
+#include "tests/support/treesnapshot.h"
+
 #include <fcntl.h>
-#include <ftw.h>
-#include <linux/capability.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 #endif
 
@@ -110,33 +109,6 @@ bool ExistsRaw(const QByteArray &path)
     return ::lstat(path.constData(), &info) == 0;
 }
 
-// By bytes: QDir would not see the names it can't read.
-void RemoveRaw(const QString &path)
-{
-    ::nftw(QFile::encodeName(path).constData(),
-           [](const char *entry, const struct stat *, int type, FTW *) {
-               return type == FTW_DP ? ::rmdir(entry) : ::unlink(entry);
-           },
-           16, FTW_DEPTH | FTW_PHYS);
-}
-
-// Root reads every folder whatever its mode; without these two capabilities
-// the modes hold for it as for anyone. False when they can't be dropped.
-bool DropReadOverride(bool drop)
-{
-    if (::geteuid() != 0)
-        return true;
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[2] = {};
-    if (::syscall(SYS_capget, &header, data) != 0)
-        return false;
-    const unsigned bits = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
-    if (drop)
-        data[0].effective &= ~bits;
-    else
-        data[0].effective |= bits & data[0].permitted;
-    return ::syscall(SYS_capset, &header, data) == 0;
-}
 #endif
 
 // A tree held in memory: folders by native path (ending in "/"), each with
@@ -326,7 +298,7 @@ void DirScanTest::init()
 void DirScanTest::cleanup()
 {
 #ifndef _WIN32
-    RemoveRaw(root_);
+    testtree::RemoveTree(QFile::encodeName(root_));
 #endif
 }
 
@@ -761,7 +733,7 @@ void DirScanTest::unreadableFoldersFlaggedAndCounted()
     QVERIFY(MakeFile(root_, "file draft.txt"));
     QVERIFY(::mkfifo(Raw("fifo").constData(), 0644) == 0);
     QVERIFY(::chmod(Raw("locked").constData(), 0) == 0);
-    if (!DropReadOverride(true))
+    if (!testtree::DropReadOverride(true))
         QSKIP("running as root and the read-override capabilities can't be dropped");
     DirListing listing;
     EntryIdentity identity;
@@ -787,7 +759,7 @@ void DirScanTest::unreadableFoldersFlaggedAndCounted()
     QVERIFY(::chmod(QFile::encodeName(root_).constData(), 0) == 0);
     const PassOutcome blind = RunJob(JobKind::Replace, params, sink);
     QVERIFY(::chmod(QFile::encodeName(root_).constData(), 0755) == 0);
-    QVERIFY(DropReadOverride(false));
+    QVERIFY(testtree::DropReadOverride(false));
     QVERIFY(::chmod(Raw("locked").constData(), 0755) == 0);
 
     QVERIFY(lockedRead);

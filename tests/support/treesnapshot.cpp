@@ -6,9 +6,11 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace testtree {
@@ -413,6 +415,22 @@ bool ChangeOwnerOfTree(const QByteArray &path, unsigned uid, unsigned gid)
     bool ok = true;
     ChownAt(fd.get(), name, uid, gid, ok);
     return ok;
+}
+
+bool DropReadOverride(bool drop)
+{
+    if (::geteuid() != 0)
+        return true;
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2] = {};
+    if (::syscall(SYS_capget, &header, data) != 0)
+        return false;
+    const unsigned bits = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
+    if (drop)
+        data[0].effective &= ~bits;
+    else
+        data[0].effective |= bits & data[0].permitted;
+    return ::syscall(SYS_capset, &header, data) == 0;
 }
 
 } // namespace testtree

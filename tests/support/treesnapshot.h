@@ -84,4 +84,10 @@ bool SetImmutable(const QByteArray &path, bool on, QString *why = nullptr);
 // lchown of `path` and everything below it.
 bool ChangeOwnerOfTree(const QByteArray &path, unsigned uid, unsigned gid);
 
+// Root reads every folder whatever its mode; without the read-override
+// capabilities (CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH) the modes hold for it
+// as for anyone. Drops them, or takes them back. True when not root; false
+// when they can't be changed.
+bool DropReadOverride(bool drop);
+
 } // namespace testtree
