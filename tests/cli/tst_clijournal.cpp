@@ -6,6 +6,7 @@
 #include "cli/journal.h"
 #include "cli/journalfilesystem.h"
 #include "engine/passfilesystem.h"
+#include "tests/support/enginetestsupport.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -26,40 +27,24 @@
 
 namespace {
 
-// Native paths: the locale's bytes on POSIX, UTF-8 on Windows.
-QByteArray Native(const QString &path)
-{
-#ifdef _WIN32
-    return path.toUtf8();
-#else
-    return QFile::encodeName(path);
-#endif
-}
-
-QString FromNative(const QByteArray &path)
-{
-#ifdef _WIN32
-    return QString::fromUtf8(path);
-#else
-    return QFile::decodeName(path);
-#endif
-}
+using enginetest::FromNativeBytes;
+using enginetest::NativeBytes;
 
 QByteArray ReadAll(const QByteArray &path)
 {
-    QFile file(FromNative(path));
+    QFile file(FromNativeBytes(path));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 bool WriteAll(const QByteArray &path, const QByteArray &bytes)
 {
-    QFile file(FromNative(path));
+    QFile file(FromNativeBytes(path));
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 bool MakeFolder(const QByteArray &path)
 {
-    return QDir().mkdir(FromNative(path));
+    return QDir().mkdir(FromNativeBytes(path));
 }
 
 // The entry itself, a link not followed, as the system numbers it.
@@ -67,7 +52,7 @@ EntryIdentity IdentityOf(const QByteArray &path)
 {
     EntryIdentity identity;
 #ifdef _WIN32
-    const QString wide = QDir::toNativeSeparators(FromNative(path));
+    const QString wide = QDir::toNativeSeparators(FromNativeBytes(path));
     const HANDLE handle = CreateFileW(reinterpret_cast<const wchar_t *>(wide.utf16()), 0,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                       OPEN_EXISTING,
@@ -220,13 +205,13 @@ private:
     bool CreateJournal(JournalWriter &writer)
     {
         QString error;
-        return writer.Create(FromNative(JournalPath()), error);
+        return writer.Create(FromNativeBytes(JournalPath()), error);
     }
 
 private slots:
     void init()
     {
-        dir_ = Native(temp_.path()) + "/d" + QByteArray::number(++serial_);
+        dir_ = NativeBytes(temp_.path()) + "/d" + QByteArray::number(++serial_);
         QVERIFY(MakeFolder(dir_));
     }
 
@@ -282,7 +267,7 @@ private slots:
         QVERIFY(WriteAll(JournalPath(), content));
         JournalContents contents;
         QString error;
-        const bool ok = ReadJournal(FromNative(JournalPath()), contents, error);
+        const bool ok = ReadJournal(FromNativeBytes(JournalPath()), contents, error);
         QCOMPARE(ok, records >= 0);
         if (!ok) {
             QVERIFY(error.startsWith(QLatin1String("line ")));
@@ -329,7 +314,7 @@ private slots:
                             "intent 3 3 4 /x/%FF /x/%20%0A\n"));
         JournalContents contents;
         QString error;
-        QVERIFY(ReadJournal(FromNative(JournalPath()), contents, error));
+        QVERIFY(ReadJournal(FromNativeBytes(JournalPath()), contents, error));
         QCOMPARE(contents.records.size(), 1);
         QCOMPARE(contents.records.first().oldPath, QByteArray("/x/a\tb"));
         QCOMPARE(contents.records.first().newPath, QByteArray("/x/100%"));
@@ -348,7 +333,7 @@ private slots:
         QVERIFY(WriteAll(JournalPath(), "old"));
         JournalWriter writer;
         QString error;
-        QVERIFY(!writer.Create(FromNative(JournalPath()), error));
+        QVERIFY(!writer.Create(FromNativeBytes(JournalPath()), error));
         QVERIFY(error.contains(QLatin1String("exists already")));
         QCOMPARE(ReadAll(JournalPath()), QByteArray("old"));
 #ifndef _WIN32
@@ -412,7 +397,7 @@ private slots:
         QCOMPARE(ReadAll(dir_ + "/a"), QByteArray("a"));
         JournalContents contents;
         QString error;
-        QVERIFY(ReadJournal(FromNative(JournalPath()), contents, error));
+        QVERIFY(ReadJournal(FromNativeBytes(JournalPath()), contents, error));
         QCOMPARE(contents.records.size(), 1);
         QCOMPARE(contents.records.first().newPath, dir_ + "/y");
     }
@@ -444,7 +429,7 @@ private slots:
         QCOMPARE(ReadAll(dir_ + "/b"), QByteArray("b"));
         JournalContents contents;
         QString error;
-        QVERIFY(ReadJournal(FromNative(JournalPath()), contents, error));
+        QVERIFY(ReadJournal(FromNativeBytes(JournalPath()), contents, error));
         QVERIFY(contents.cutOff && contents.records.isEmpty() && !contents.pending.present);
 #endif
     }
@@ -477,7 +462,7 @@ private slots:
 
         JournalContents contents;
         QString error;
-        QVERIFY(ReadJournal(FromNative(JournalPath()), contents, error));
+        QVERIFY(ReadJournal(FromNativeBytes(JournalPath()), contents, error));
         QVERIFY(contents.pending.present);
         const Printed printed = Undo(contents);
         QCOMPARE(printed.counts.restored + printed.counts.skipped + printed.counts.failed, 0);
@@ -515,7 +500,7 @@ private slots:
 
         JournalContents contents;
         QString error;
-        QVERIFY(ReadJournal(FromNative(JournalPath()), contents, error));
+        QVERIFY(ReadJournal(FromNativeBytes(JournalPath()), contents, error));
         QVERIFY(contents.pending.present && !contents.cutOff);
         QCOMPARE(Undo(contents).counts.restored, 1);
         QCOMPARE(ReadAll(dir_ + "/a"), QByteArray("a"));
@@ -563,7 +548,7 @@ private slots:
         QVERIFY(WriteAll(oldPath, "entry"));
         const EntryIdentity identity = IdentityOf(oldPath);
         if (made.startsWith(QLatin1String("rename")))
-            QVERIFY(QDir(FromNative(dir_)).rename(FromNative(oldName), FromNative(newName)));
+            QVERIFY(QDir(FromNativeBytes(dir_)).rename(FromNativeBytes(oldName), FromNativeBytes(newName)));
         if (made.endsWith(QLatin1String("other at old")))
             QVERIFY(WriteAll(oldPath, "other"));
         if (made == QLatin1String("other at new"))
@@ -573,15 +558,15 @@ private slots:
 
         JournalContents contents;
         QString error;
-        QVERIFY2(ReadJournal(FromNative(JournalPath()), contents, error), qPrintable(error));
+        QVERIFY2(ReadJournal(FromNativeBytes(JournalPath()), contents, error), qPrintable(error));
         QVERIFY(contents.pending.present);
         const Printed undone = Undo(contents);
         const QByteArray stream = printed.left(5) == "out: " ? undone.out : undone.err;
         QVERIFY2(stream.startsWith(printed.mid(5)), (undone.out + '|' + undone.err).constData());
         QCOMPARE(undone.counts.failed, 0);
         QByteArrayList names;
-        for (const QString &name : QDir(FromNative(dir_)).entryList(QDir::Files, QDir::Name))
-            names << Native(name);
+        for (const QString &name : QDir(FromNativeBytes(dir_)).entryList(QDir::Files, QDir::Name))
+            names << NativeBytes(name);
         QCOMPARE(names, after);
         // The entry that was renamed is back at its old name, with its content.
         if (!made.endsWith(QLatin1String("other at old")))

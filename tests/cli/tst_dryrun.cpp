@@ -15,6 +15,7 @@
 #include "cli/memoryfilesystem.h"
 #include "engine/jobparameters.h"
 #include "engine/passfilesystem.h"
+#include "tests/support/enginetestsupport.h"
 #include "engine/renamepass.h"
 #ifndef _WIN32
 #include "tests/support/treesnapshot.h"
@@ -74,25 +75,8 @@ FsTree TreeOf(PassFileSystem &fs, const QByteArray &container)
     return tree;
 }
 
-// A path in the native form the passes take (see platform/dirscan.h), and
-// back.
-QByteArray Native(const QString &path)
-{
-#ifdef _WIN32
-    return path.toUtf8();
-#else
-    return QFile::encodeName(path);
-#endif
-}
-
-QString FromNative(const QByteArray &path)
-{
-#ifdef _WIN32
-    return QString::fromUtf8(path);
-#else
-    return QFile::decodeName(path);
-#endif
-}
+using enginetest::FromNativeBytes;
+using enginetest::NativeBytes;
 
 // Which entry stands at each name of each real folder: "folder id/name" ->
 // the entry's id.
@@ -147,7 +131,7 @@ bool IdKey(const QString &path, QByteArray &key, bool follow = false)
 // Names by their keys: "b" there is "B" and "b." too.
 void CollectOccupants(const QByteArray &folder, Occupants &occupants)
 {
-    const QString path = FromNative(folder);
+    const QString path = FromNativeBytes(folder);
     QByteArray self;
     if (!IdKey(path, self, true))
         return;
@@ -164,7 +148,7 @@ void CollectOccupants(const QByteArray &folder, Occupants &occupants)
         occupants.insert(self + '/' + NameKeyOf(name), id);
         if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             && !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-            CollectOccupants(Native(path + QLatin1Char('/') + name), occupants);
+            CollectOccupants(NativeBytes(path + QLatin1Char('/') + name), occupants);
     } while (FindNextFileW(search, &data));
     FindClose(search);
 }
@@ -381,7 +365,7 @@ public:
     // The container holds root/ (the chosen folder) and outside/.
     bool Make(const QByteArray &container)
     {
-        const QString path = FromNative(container);
+        const QString path = FromNativeBytes(container);
         ok_ = MakeFolder(path);
         Folder(path + QStringLiteral("/root"), 0, 3);
         Folder(path + QStringLiteral("/outside"), 0, 1);
@@ -873,7 +857,7 @@ private slots:
     {
         if (!container_.isEmpty())
 #ifdef _WIN32
-            QDir(FromNative(container_)).removeRecursively();
+            QDir(FromNativeBytes(container_)).removeRecursively();
 #else
             testtree::RemoveTree(container_);
 #endif
@@ -897,10 +881,10 @@ private slots:
         const Job jobToRun = Jobs().at(job);
 #ifdef _WIN32
         // A Chinese chosen folder: its old reports are looked for by GBK paths.
-        const QByteArray container = Native(temp_.path() + QStringLiteral("/树")) + "j"
+        const QByteArray container = NativeBytes(temp_.path() + QStringLiteral("/树")) + "j"
             + QByteArray::number(job) + "s" + QByteArray::number(seed);
 #else
-        const QByteArray container = Native(temp_.path()) + "/j"
+        const QByteArray container = NativeBytes(temp_.path()) + "/j"
             + QByteArray::number(job) + "s" + QByteArray::number(seed);
 #endif
         container_ = container;
@@ -914,7 +898,7 @@ private slots:
         JobParameters params;
         params.kind = jobToRun.kind;
         // Now and then the chosen folder by a path that is not clean.
-        params.folderPath = FromNative(container)
+        params.folderPath = FromNativeBytes(container)
             + QLatin1String(seed % 4 == 0 ? "/outside/../root/" : seed % 4 == 1 ? "/root/./" : "/root/");
         params.regExpMode = jobToRun.regex;
         params.onlyFiles = jobToRun.filesOnly;
@@ -949,7 +933,7 @@ private slots:
     void longNamesFailAsOnTheDisk()
     {
         const QString container = temp_.path() + QStringLiteral("/长");
-        container_ = Native(container);
+        container_ = NativeBytes(container);
         const QString root = container + QStringLiteral("/root/");
         QVERIFY(MakeFolder(container));
         QVERIFY(MakeFolder(root));

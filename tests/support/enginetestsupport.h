@@ -93,6 +93,18 @@ inline QStringList Relative(const QString &root, const QList<QFileInfo> &entries
     return Relative(root, paths);
 }
 
+// A path as bytes in the native form the passes take (see
+// platform/dirscan.h), and back.
+inline QByteArray NativeBytes(const QString &path)
+{
+    return QByteArray::fromStdString(EncodeNativePath(path));
+}
+
+inline QString FromNativeBytes(const QByteArray &path)
+{
+    return DecodeNativePath(path.toStdString());
+}
+
 // The rename report of these old paths as a pass writes it: native
 // separators, the local encoding, and every line ended as a text file ends
 // it on this system (CR LF where the separator is "\\": Windows' text mode).

@@ -67,6 +67,27 @@ public:
     QString summary;
 };
 
+// quillbarrow-cli.exe run to its end; code -1 when it did not end normally.
+struct CliRun
+{
+    int code = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+CliRun RunCli(const QStringList &arguments)
+{
+    QProcess cli;
+    cli.start(QStringLiteral(QB_CLI_PROGRAM), arguments);
+    CliRun run;
+    if (!cli.waitForFinished(60000) || cli.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.code = cli.exitCode();
+    run.out = cli.readAllStandardOutput();
+    run.err = cli.readAllStandardError();
+    return run;
+}
+
 PassOutcome Replace(const QString &folder, const QString &find, const QString &replacement,
                     Sink &sink)
 {
@@ -467,13 +488,9 @@ private slots:
     {
         QVERIFY(MakeFile(root(), QStringLiteral("旅行 old.txt")));
         QVERIFY(MakeFile(root(), QStringLiteral("照片old/a.txt")));
-        QProcess cli;
-        cli.start(QStringLiteral(QB_CLI_PROGRAM),
-                  {QStringLiteral("replace"), root(), QStringLiteral("old"), QStringLiteral("新")});
-        QVERIFY(cli.waitForFinished(60000));
-        const QByteArray out = cli.readAllStandardOutput();
-        QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
-        QVERIFY2(cli.exitCode() == 0, cli.readAllStandardError().constData());
+        const CliRun cli = RunCli({QStringLiteral("replace"), root(), QStringLiteral("old"), QStringLiteral("新")});
+        const QByteArray &out = cli.out;
+        QVERIFY2(cli.code == 0, cli.err.constData());
         // The summary in the console's code page, GBK, as the window shows it.
         QVERIFY2(out.contains(Gbk(QStringLiteral("修改文件名1个,修改文件夹名1个"))), out.constData());
         QCOMPARE(Tree(root()), Sorted({QStringLiteral("旅行 新.txt"), QStringLiteral("照片新/"),
@@ -493,22 +510,18 @@ private slots:
         QTemporaryDir outside;
         const QString journal = outside.filePath(QStringLiteral("日志.journal"));
 
-        QProcess run;
-        run.start(QStringLiteral(QB_CLI_PROGRAM), {QStringLiteral("replace"), root(), QStringLiteral("old"),
-                                                   QStringLiteral("新"), QStringLiteral("--journal"), journal});
-        QVERIFY(run.waitForFinished(60000));
-        QVERIFY2(run.exitCode() == 0, run.readAllStandardError().constData());
+        const CliRun run = RunCli({QStringLiteral("replace"), root(), QStringLiteral("old"), QStringLiteral("新"),
+                                   QStringLiteral("--journal"), journal});
+        QVERIFY2(run.code == 0, run.err.constData());
         QCOMPARE(Tree(root()), Sorted({QStringLiteral("旅行 新.txt"), QStringLiteral("照片新/"),
                                        QStringLiteral("照片新/a 新.txt"), QStringLiteral("表情😀新.txt"),
                                        kReport}));
         // The journal names the entries by their UTF-8 bytes, the emoji included.
         QVERIFY(ReadFile(journal).contains(QStringLiteral("%F0%9F%98%80").toLatin1()));
 
-        QProcess undo;
-        undo.start(QStringLiteral(QB_CLI_PROGRAM), {QStringLiteral("undo"), journal});
-        QVERIFY(undo.waitForFinished(60000));
-        QVERIFY2(undo.exitCode() == 0, undo.readAllStandardError().constData());
-        QCOMPARE(undo.readAllStandardOutput().count("restored: "), 4);
+        const CliRun undo = RunCli({QStringLiteral("undo"), journal});
+        QVERIFY2(undo.code == 0, undo.err.constData());
+        QCOMPARE(undo.out.count("restored: "), 4);
         QCOMPARE(Tree(root()), Sorted(before + QStringList{kReport}));
     }
 
@@ -524,23 +537,19 @@ private slots:
         const QStringList before = Tree(root());
         const QStringList arguments{QStringLiteral("replace"), root(), QStringLiteral("old"), QStringLiteral("new")};
 
-        QProcess plan;
-        plan.start(QStringLiteral(QB_CLI_PROGRAM), QStringList(arguments) << QStringLiteral("--dry-run"));
-        QVERIFY(plan.waitForFinished(60000));
-        const QByteArray planned = plan.readAllStandardOutput();
+        const CliRun plan = RunCli(QStringList(arguments) << QStringLiteral("--dry-run"));
+        const QByteArray &planned = plan.out;
         QCOMPARE(Tree(root()), before);
         QCOMPARE(planned.count("rename: "), 2); // the file and the folder
         QVERIFY2(planned.contains("would fail, target exists: "), planned.constData());
 
-        QProcess real;
-        real.start(QStringLiteral(QB_CLI_PROGRAM), arguments);
-        QVERIFY(real.waitForFinished(60000));
-        const QByteArray failures = real.readAllStandardError();
-        QCOMPARE(plan.exitCode(), real.exitCode());
-        QCOMPARE(real.exitCode(), 1);
+        const CliRun real = RunCli(arguments);
+        const QByteArray &failures = real.err;
+        QCOMPARE(plan.code, real.code);
+        QCOMPARE(real.code, 1);
         QVERIFY2(failures.contains("not renamed, target exists"), failures.constData());
         // The summary the plan gave is the one the real run printed.
-        const QByteArray summary = real.readAllStandardOutput().trimmed();
+        const QByteArray summary = real.out.trimmed();
         QVERIFY2(!summary.isEmpty() && planned.trimmed().endsWith(summary), planned.constData());
         QCOMPARE(Tree(root()), Sorted({QStringLiteral("旅行 new.txt"), QStringLiteral("照片new/"),
                                        QStringLiteral("照片new/b.txt"), QStringLiteral("A old.txt"),
