@@ -32,6 +32,14 @@ bool JournalFileSystem::ListFolder(const std::string &path, EntryIdentity &ident
     return inner_.ListFolder(path, identity, listing);
 }
 
+bool JournalFileSystem::ListFolderBelow(const std::string &base,
+                                        const EntryIdentity &baseIdentity,
+                                        const std::string &below, EntryIdentity &identity,
+                                        DirListing &listing)
+{
+    return inner_.ListFolderBelow(base, baseIdentity, below, identity, listing);
+}
+
 bool JournalFileSystem::IdentifyIn(const std::string &folder, const EntryIdentity &identity,
                                    const char *name, EntryIdentity &entry)
 {

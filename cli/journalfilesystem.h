@@ -31,6 +31,9 @@ public:
     bool Identify(const std::string &path, EntryIdentity &identity) override;
     bool ListFolder(const std::string &path, EntryIdentity &identity,
                     DirListing &listing) override;
+    bool ListFolderBelow(const std::string &base, const EntryIdentity &baseIdentity,
+                         const std::string &below, EntryIdentity &identity,
+                         DirListing &listing) override;
     RenameResult RenameIn(const std::string &folder, const EntryIdentity &identity,
                           const char *name, const char *newName) override;
     bool IdentifyIn(const std::string &folder, const EntryIdentity &identity, const char *name,

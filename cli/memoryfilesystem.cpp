@@ -417,19 +417,57 @@ bool MemoryFileSystem::ListFolder(const std::string &path, EntryIdentity &identi
     if (!ResolveFromTop(path, true, place))
         return false;
     identity = IdentityOf(place);
-    if (!place.folder)
-        return true; // as the disk answers for a file: there, but nothing to list
-    Folder *folder = place.folder;
+    if (place.folder)
+        ListInto(place.folder, listing);
+    // else as the disk answers for a file: there, but nothing to list
+    return true;
+}
+
+void MemoryFileSystem::ListInto(Folder *folder, DirListing &listing)
+{
     EnsureListed(folder);
     listing.unreadable = folder->unreadable;
     if (!folder->complete)
-        return true;
+        return;
     for (auto &item : folder->entries) {
         Entry &entry = item.second;
         const LinkTargetKind target =
             entry.kind == DirEntryKind::Link ? TargetKind(folder, entry) : LinkTargetKind::None;
         listing.Add(item.first.data(), item.first.size(), entry.kind, target, entry.hidden);
     }
+}
+
+bool MemoryFileSystem::ListFolderBelow(const std::string &base,
+                                       const EntryIdentity &baseIdentity,
+                                       const std::string &below, EntryIdentity &identity,
+                                       DirListing &listing)
+{
+    listing.Clear();
+    Folder *folder = Hold(base, baseIdentity);
+    listing.unreadable = true;
+    if (!folder)
+        return false;
+    // As the disk walks it: each name a folder of its own, never a link.
+    for (std::size_t at = 0; at < below.size();) {
+        std::size_t end = below.find('/', at);
+        if (end == std::string::npos)
+            end = below.size();
+        const std::string name = below.substr(at, end - at);
+        at = end + 1;
+        Entry *entry = PlainName(name.c_str()) ? Lookup(folder, name) : nullptr;
+        if (!entry) {
+            listing.unreadable = !PlainName(name.c_str());
+            return false;
+        }
+        if (entry->kind != DirEntryKind::Folder) {
+            listing.unreadable = entry->kind == DirEntryKind::Link || at < below.size();
+            return false;
+        }
+        folder = Enter(folder, *entry);
+    }
+    listing.unreadable = false;
+    identity = folder->identity;
+    ListInto(folder, listing);
     return true;
 }
 

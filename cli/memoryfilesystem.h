@@ -34,6 +34,9 @@ public:
     bool Identify(const std::string &path, EntryIdentity &identity) override;
     bool ListFolder(const std::string &path, EntryIdentity &identity,
                     DirListing &listing) override;
+    bool ListFolderBelow(const std::string &base, const EntryIdentity &baseIdentity,
+                         const std::string &below, EntryIdentity &identity,
+                         DirListing &listing) override;
     // The folder's path in the copy as it stands now (renames in the copy
     // included), or a file's: that folder's and its name.
     bool FinalPath(const std::string &path, std::string &final) override;
@@ -67,6 +70,7 @@ private:
     Folder *FolderById(const EntryIdentity &identity, Folder *parent, const std::string &diskPath);
     Entry *Lookup(Folder *folder, const std::string &name);
     void EnsureListed(Folder *folder);
+    void ListInto(Folder *folder, DirListing &listing);
     bool Resolve(const std::string &path, Folder *base, bool followLast, int &linkBudget,
                  Place &place);
     bool ResolveFromTop(const std::string &path, bool followLast, Place &place);

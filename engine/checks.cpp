@@ -1,6 +1,7 @@
 #include "engine/checks.h"
 
 #include "engine/jobparameters.h"
+#include "engine/passfilesystem.h"
 
 #include <QFile>
 #include <QRegExp>
@@ -29,7 +30,14 @@ LaunchRefusal CheckLaunch(JobParameters &params, OldReports oldReports)
     } else {
         params.reportPaths = ReportPathsIn(params.folderPath);
     }
-    if (!FolderExists(QFile::encodeName(params.folderPath).toStdString())) {
+    // What is checked is what the job works on: the folder found here,
+    // resolved once, not whatever its path leads to later.
+    params.chosen = ChosenFolder();
+    if (FolderExists(QFile::encodeName(params.folderPath).toStdString())) {
+        DiskFileSystem disk;
+        params.chosen = ResolveChosenFolder(disk, params.folderPath);
+    }
+    if (!params.chosen.Found()) {
         refusal.shown = LaunchRefusal::Shown::ProgressLabel;
         refusal.message = QStringLiteral("文件夹不存在,请选择正确路径!");
     }

@@ -217,22 +217,21 @@ public:
     {
     }
 
-    void Run(const QString &path)
+    void Run(const ChosenFolder &chosen)
     {
-        // The folder as the toolkit opens it: one trailing "/" dropped, then
-        // its entries' paths are the folder's native path, "/" and the name.
-        std::string native = EncodeNativePath(QDir(path).path());
-        if (!native.empty() && native.back() != '/')
-            native.push_back('/');
         ScannedTree::Folder root;
-        root.native = native;
-        root.path = DecodeNativePath(native);
-        root.fromRoot = true;
+        root.native = chosen.native;
+        root.path = chosen.shown;
+        root.identity = chosen.identity;
+        rootFinal_ = chosen.native.substr(0, chosen.native.size() - 1);
         bool listed = false;
-        if (!FolderPathFits(native))
+        EntryIdentity found;
+        if (!FolderPathFits(root.native))
             ++tree_.gaps_.tooLongPaths;
-        else if (fs_.ListFolder(native, root.identity, listing_))
-            listed = visited_.insert(root.identity).second;
+        else if (fs_.ListFolder(root.native, found, listing_) && found == chosen.identity)
+            listed = visited_.insert(found).second;
+        else
+            ++tree_.gaps_.unreadableFolders; // not the folder the launch checked any more
         tree_.folders_.push_back(std::move(root));
         if (listed && !Stopped())
             Collect(0);
@@ -259,26 +258,28 @@ private:
 
     bool Stopped() const { return stop_ && stop_(); }
 
-    // Whether the folder a link at `native` leads to lies in the chosen
-    // folder (or is it). Final paths, not the link's text: a ".." after a
-    // link goes up from where the link leads, not back to where it stands,
-    // so no lexical reading of the text can tell.
-    bool LeadsInside(const std::string &native)
+    // Where below the chosen folder the folder a link at `native` leads to
+    // lies ("" for the chosen folder itself), by final paths, not the link's
+    // text: a ".." after a link goes up from where the link leads, not back
+    // to where it stands, so no lexical reading of the text can tell. False
+    // when it lies outside, or can't be told (then counted).
+    bool PlaceInside(const std::string &native, std::string &below)
     {
-        if (!rootFinalKnown_) {
-            rootFinalKnown_ = true;
-            rootFinalOk_ = fs_.FinalPath(tree_.folders_[0].native, rootFinal_);
-        }
         std::string final;
-        if (!rootFinalOk_ || !fs_.FinalPath(native, final)) {
-            // Can't be told: left out, and said so.
+        if (!fs_.FinalPath(native, final)) {
             ++tree_.gaps_.unreadableFolders;
             return false;
         }
-        if (final.compare(0, rootFinal_.size(), rootFinal_) != 0)
+        if (final.size() < rootFinal_.size() || final.compare(0, rootFinal_.size(), rootFinal_) != 0)
             return false;
-        return final.size() == rootFinal_.size() || rootFinal_.back() == '/'
-            || final[rootFinal_.size()] == '/';
+        if (final.size() == rootFinal_.size()) {
+            below.clear();
+            return true;
+        }
+        if (final[rootFinal_.size()] != '/')
+            return false;
+        below = final.substr(rootFinal_.size() + 1);
+        return true;
     }
 
     // Takes in listing_, just read for the folder, and descends.
@@ -348,43 +349,51 @@ private:
                 Descend(folderIndex, sub.name, sub.link);
     }
 
-    // The toolkit enters a subfolder by its absolute path and leaves out a
-    // path it can't resolve. Beyond that: a link is entered only when it
-    // leads inside the chosen folder, and each folder is entered once, the
-    // first time it is met, so that links can't lead renames elsewhere nor
-    // make the scan grow with the number of ways to reach a folder. The
-    // stop question comes after those checks, once per folder entered.
+    // A subfolder is entered as the entry that was listed: opened in its
+    // parent without following a link, so a folder swapped for a link
+    // meanwhile leads nowhere. A link is entered only when it leads inside
+    // the chosen folder, and then by the folders that really lie on the way
+    // there from the chosen folder. Each folder is entered once, the first
+    // time it is met, so that links can't lead renames elsewhere nor make
+    // the scan grow with the number of ways to reach a folder. The stop
+    // question comes after those checks, once per folder entered.
     void Descend(std::uint32_t parentIndex, const std::string &name, bool link)
     {
         const ScannedTree::Folder &parent = tree_.folders_[parentIndex];
         ScannedTree::Folder child;
-        child.fromRoot = false;
-        if (parent.fromRoot) {
-            QString nameText;
-            bool exact = true;
-            Decoder().Decode(name.data(), static_cast<int>(name.size()), nameText, exact);
-            child.native = EncodeNativePath(QFileInfo(parent.path + nameText).absoluteFilePath());
-        } else {
-            child.native = parent.native + name;
-        }
+        child.native = parent.native + name;
         // Its entries are renamed in it by this path with a "/".
         if (!FolderPathFits(child.native + '/')) {
             ++tree_.gaps_.tooLongPaths;
             return;
         }
+        bool listed;
         if (link) {
             // Asked only for links, so a plain folder costs no more calls.
             EntryIdentity target;
-            if (!LeadsInside(child.native)
+            std::string below;
+            if (!PlaceInside(child.native, below)
                 || (fs_.Identify(child.native, target) && visited_.count(target)))
                 return;
+            const ScannedTree::Folder &root = tree_.folders_[0];
+            listed = fs_.ListFolderBelow(root.native, root.identity, below, child.identity,
+                                         listing_);
+        } else {
+            listed = fs_.ListFolderBelow(parent.native, parent.identity, name, child.identity,
+                                         listing_);
         }
-        if (!fs_.ListFolder(child.native, child.identity, listing_)
-            || !visited_.insert(child.identity).second)
+        if (!listed) {
+            if (listing_.unreadable)
+                ++tree_.gaps_.unreadableFolders; // something else stands there now
             return;
-        if (child.native.back() != '/')
-            child.native.push_back('/');
-        child.path = DecodeNativePath(child.native);
+        }
+        if (!visited_.insert(child.identity).second)
+            return;
+        child.native.push_back('/');
+        QString nameText;
+        bool exact = true;
+        Decoder().Decode(name.data(), static_cast<int>(name.size()), nameText, exact);
+        child.path = tree_.folders_[parentIndex].path + nameText + QLatin1Char('/');
         tree_.folders_.push_back(std::move(child));
         if (!Stopped())
             Collect(static_cast<std::uint32_t>(tree_.folders_.size() - 1));
@@ -395,9 +404,7 @@ private:
     const ScanStopQuestion &stop_;
     ScannedTree &tree_;
     std::unordered_set<EntryIdentity, IdentityHash> visited_;
-    std::string rootFinal_;
-    bool rootFinalKnown_ = false;
-    bool rootFinalOk_ = false;
+    std::string rootFinal_; // the chosen folder's final path, without a closing "/"
     DirListing listing_;
     std::vector<Candidate> files_;
     std::vector<ushort> units_;
@@ -457,15 +464,19 @@ QList<QFileInfo> ScannedTree::ToFileInfos() const
     return result;
 }
 
-ScannedTree ScanTree(PassFileSystem &fs, const QString &path, ScanKind kind,
+ScannedTree ScanTree(PassFileSystem &fs, const ChosenFolder &folder, ScanKind kind,
                      const ScanStopQuestion &stop)
 {
     ScannedTree tree;
-    // QDir would read an empty path as the current directory.
-    if (path.isEmpty())
-        return tree;
-    TreeScanner(fs, kind, stop, tree).Run(path);
+    if (folder.Found())
+        TreeScanner(fs, kind, stop, tree).Run(folder);
     return tree;
+}
+
+ScannedTree ScanTree(PassFileSystem &fs, const QString &path, ScanKind kind,
+                     const ScanStopQuestion &stop)
+{
+    return ScanTree(fs, ResolveChosenFolder(fs, path), kind, stop);
 }
 
 QList<QFileInfo> ScanFiles(const QString &path, const ScanStopQuestion &stop)

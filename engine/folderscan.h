@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/chosenfolder.h"
 #include "engine/passfilesystem.h"
 
 #include <QFileInfo>
@@ -49,10 +50,9 @@ public:
     // A folder the scan entered; entries name it as the folder holding them.
     struct Folder
     {
-        QString path;       // how the paths of its entries begin, ending in "/"
-        std::string native; // the same, native
+        QString path;       // how the paths of its entries are shown, ending in "/"
+        std::string native; // how they are handed to the system, ending in "/"
         EntryIdentity identity; // as found when the scan entered it
-        bool fromRoot;      // the chosen folder: its path may be relative or unclean
         mutable QString filePrefix, folderPrefix; // target prefixes, made once when needed
     };
 
@@ -97,24 +97,32 @@ private:
 };
 
 // Every file (ScanKind::Files) or every folder (ScanKind::Folders) below
-// `path`, read through `fs`:
+// `folder`, read through `fs`:
 // - files: a folder's own files (hidden ones included, links left out), then
 //   the whole collection of each subfolder in turn;
 // - folders: a folder's subfolders (hidden ones left out, links to folders
 //   listed), then the collection of each in turn, so every folder stands
 //   after the folder that holds it.
 // Siblings are ordered by name ignoring case (lower-cased, then compared by
-// UTF-16 code units), ties broken case-sensitively. Hidden folders are not entered. A
-// link to a folder is listed wherever a folder would be, but entered only
-// when where it finally leads (PassFileSystem::FinalPath) is the chosen
-// folder or lies in it; and no folder is entered twice in one scan (by
-// identity; the first time the scan meets it, by its path then, wins). A
-// name the locale's encoding can't read is left out, as the toolkit's
-// listings leave it out. What the scan could not take in is in Gaps().
+// UTF-16 code units), ties broken case-sensitively. Hidden folders are not
+// entered. The chosen folder is read only while it is still `folder`
+// (identity); each subfolder is read as the entry that was listed, opened in
+// its parent without following a link. A link to a folder is listed wherever
+// a folder would be, but entered only when where it finally leads
+// (PassFileSystem::FinalPath) is the chosen folder or lies in it, and then
+// by the folders on the way there; and no folder is entered twice in one
+// scan (by identity; the first time the scan meets it, by its path then,
+// wins). Paths below the folder are its native and shown paths and the
+// names on the way. A name the locale's encoding can't read is left out, as
+// the toolkit's listings leave it out. What the scan could not take in is in
+// Gaps().
+ScannedTree ScanTree(PassFileSystem &fs, const ChosenFolder &folder, ScanKind kind,
+                     const ScanStopQuestion &stop = {});
+
+// The same below the folder `path` leads to (ResolveChosenFolder).
 ScannedTree ScanTree(PassFileSystem &fs, const QString &path, ScanKind kind,
                      const ScanStopQuestion &stop = {});
 
 // ScanTree on the disk, as file-information records.
 QList<QFileInfo> ScanFiles(const QString &path, const ScanStopQuestion &stop = {});
 QList<QFileInfo> ScanFolders(const QString &path, const ScanStopQuestion &stop = {});
-

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/chosenfolder.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -23,6 +25,10 @@ struct JobParameters
     QString insertText;
     bool insertBefore = true;
     QStringList reportPaths;
+    // The folder the launch checked (CheckLaunch sets it). A pass works on
+    // this folder and nothing else; when it is not set, the pass resolves
+    // folderPath once when it starts.
+    ChosenFolder chosen;
     bool writeReport = true; // the rename report, when anything was renamed
 };
 

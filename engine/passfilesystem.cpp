@@ -89,6 +89,18 @@ bool DiskFileSystem::Hold(const std::string &folder, const EntryIdentity &identi
     return openMatches_;
 }
 
+bool DiskFileSystem::ListFolderBelow(const std::string &base, const EntryIdentity &baseIdentity,
+                                     const std::string &below, EntryIdentity &identity,
+                                     DirListing &listing)
+{
+    if (!Hold(base, baseIdentity)) {
+        listing.Clear();
+        listing.unreadable = true;
+        return false;
+    }
+    return open_.ReadBelow(below, identity, listing);
+}
+
 RenameResult DiskFileSystem::RenameIn(const std::string &folder, const EntryIdentity &identity,
                                       const char *name, const char *newName)
 {

@@ -57,6 +57,17 @@ public:
     virtual bool ListFolder(const std::string &path, EntryIdentity &identity,
                             DirListing &listing) = 0;
 
+    // As ListFolder, for the folder reached from the folder at `base` (which
+    // must still be `baseIdentity`) by the names of `below` in turn ("a/b",
+    // empty for `base` itself), none of them followed when it is a link: so
+    // a folder swapped for a link after its parent was listed is not
+    // entered. False when nothing was read there; `listing.unreadable` then
+    // tells something in the way (a link, a file, a base moved, no right to
+    // pass) from nothing at all.
+    virtual bool ListFolderBelow(const std::string &base, const EntryIdentity &baseIdentity,
+                                 const std::string &below, EntryIdentity &identity,
+                                 DirListing &listing) = 0;
+
     // Renames the entry `name` of the folder at `folder` to `newName` in the
     // same folder, provided the folder found there is still `identity` (so a
     // folder swapped for a link after the scan can't lead a rename
@@ -87,6 +98,9 @@ public:
     bool Identify(const std::string &path, EntryIdentity &identity) override;
     bool ListFolder(const std::string &path, EntryIdentity &identity,
                     DirListing &listing) override;
+    bool ListFolderBelow(const std::string &base, const EntryIdentity &baseIdentity,
+                         const std::string &below, EntryIdentity &identity,
+                         DirListing &listing) override;
     RenameResult RenameIn(const std::string &folder, const EntryIdentity &identity,
                           const char *name, const char *newName) override;
     bool IdentifyIn(const std::string &folder, const EntryIdentity &identity, const char *name,

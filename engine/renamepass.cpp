@@ -10,7 +10,6 @@
 #include <QTextCodec>
 
 #include <algorithm>
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -106,6 +105,7 @@ public:
           keepLog_(sink.KeepsRenameLog()), utf8_(LocaleIsUtf8())
     {
         clock_.start();
+        chosen_ = params.chosen.Found() ? params.chosen : ResolveChosenFolder(fs, params.folderPath);
     }
 
     TrailingDot Dot() const { return dot_; }
@@ -124,7 +124,7 @@ public:
         if (Stopped())
             return;
         const ScannedTree files =
-            ScanTree(fs_, params_.folderPath, ScanKind::Files, [this] { return Stopped(); });
+            ScanTree(fs_, chosen_, ScanKind::Files, [this] { return Stopped(); });
         NoteGaps(files.Gaps());
         for (int i = 0; i < files.Size(); ++i) {
             if (Stopped())
@@ -149,7 +149,7 @@ public:
         if (Stopped())
             return;
         const ScannedTree folders =
-            ScanTree(fs_, params_.folderPath, ScanKind::Folders, [this] { return Stopped(); });
+            ScanTree(fs_, chosen_, ScanKind::Folders, [this] { return Stopped(); });
         NoteGaps(folders.Gaps());
         if (countScanned)
             outcome_.foldersScanned = folders.Size();
@@ -234,14 +234,26 @@ private:
     void WriteReport()
     {
         // The folder path is followed directly by the report's name: without
-        // a closing separator the report lies beside the folder.
-        const QString reportPath = params_.folderPath + RenameReportFileName();
-        const QString shownPath = QDir::toNativeSeparators(reportPath);
-        const int cut = std::max(reportPath.lastIndexOf(QLatin1Char('/')),
-                                 reportPath.lastIndexOf(QDir::separator()));
-        const TextFileStatus status = CreateTextFile(EncodeNativePath(reportPath.left(cut + 1)),
-                                                     EncodeNativePath(reportPath.mid(cut + 1)),
-                                                     report_);
+        // a closing separator the report lies beside the folder. With one it
+        // lies in the folder the job renamed in, whatever its path leads to
+        // by now.
+        const QString &given = params_.folderPath;
+        const bool inside = given.endsWith(QLatin1Char('/')) || given.endsWith(QDir::separator());
+        std::string folder;
+        QString shownPath;
+        std::string name = EncodeNativePath(RenameReportFileName());
+        if (inside && chosen_.Found()) {
+            folder = chosen_.native;
+            shownPath = QDir::toNativeSeparators(chosen_.shown + RenameReportFileName());
+        } else {
+            const QString reportPath = given + RenameReportFileName();
+            const int cut = std::max(reportPath.lastIndexOf(QLatin1Char('/')),
+                                     reportPath.lastIndexOf(QDir::separator()));
+            folder = EncodeNativePath(reportPath.left(cut + 1));
+            name = EncodeNativePath(reportPath.mid(cut + 1));
+            shownPath = QDir::toNativeSeparators(reportPath);
+        }
+        const TextFileStatus status = CreateTextFile(folder, name, report_);
         outcome_.reportWritten = status.result == TextFileResult::Written;
         if (outcome_.reportWritten)
             sink_.ReportWritten(shownPath);
@@ -253,6 +265,7 @@ private:
     PassSink &sink_;
     PassFileSystem &fs_;
     const TrailingDot dot_;
+    ChosenFolder chosen_;
     QElapsedTimer clock_;
     PassOutcome outcome_;
     const bool keepLog_;

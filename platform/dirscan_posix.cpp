@@ -298,6 +298,73 @@ RenameStatus OpenFolder::Rename(const char *name, const char *newName)
     return status;
 }
 
+bool OpenFolder::ReadBelow(const std::string &below, EntryIdentity &identity,
+                           DirListing &listing) const
+{
+    listing.Clear();
+    if (fd_ < 0 || below.find('\0') != std::string::npos) {
+        listing.unreadable = true;
+        return false;
+    }
+    // Each name opened in the folder before it, never through a link: a
+    // folder swapped for a link after it was listed leads nowhere.
+    int at = fd_;
+    int held = -1;
+    std::size_t begin = 0;
+    while (begin < below.size()) {
+        std::size_t end = below.find('/', begin);
+        if (end == std::string::npos)
+            end = below.size();
+        const std::string name = below.substr(begin, end - begin);
+        begin = end + 1;
+        const bool last = begin >= below.size();
+        int next = -1;
+        if (PlainName(name.c_str())) {
+#ifdef O_PATH
+            const int passFlags = O_PATH;
+#else
+            const int passFlags = O_RDONLY | O_NONBLOCK;
+#endif
+            next = openat(at, name.c_str(),
+                          (last ? O_RDONLY | O_NONBLOCK : passFlags) | O_DIRECTORY | O_NOFOLLOW
+                              | O_CLOEXEC);
+        } else {
+            errno = EINVAL;
+        }
+        if (next < 0) {
+            const int error = errno;
+            struct stat info;
+            // A folder there that may not be read is still a folder met.
+            const bool folder = last && error == EACCES
+                && fstatat(at, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0
+                && S_ISDIR(info.st_mode);
+            if (folder)
+                SetIdentity(info, identity);
+            if (held >= 0)
+                close(held);
+            // Nothing there, or no folder (a file, a FIFO): nothing missed.
+            // A link there now, or no right to pass: a folder not reached.
+            listing.unreadable = error != ENOENT && !(last && error == ENOTDIR);
+            return folder;
+        }
+        if (held >= 0)
+            close(held);
+        held = at = next;
+    }
+    if (held < 0)
+        held = openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
+    struct stat info;
+    if (held < 0 || fstat(held, &info) != 0) {
+        if (held >= 0)
+            close(held);
+        listing.unreadable = true;
+        return false;
+    }
+    SetIdentity(info, identity);
+    ReadEntries(held, listing);
+    return true;
+}
+
 bool OpenFolder::IdentifyEntry(const char *name, EntryIdentity &identity) const
 {
     struct stat info;

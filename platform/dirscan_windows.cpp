@@ -4,6 +4,7 @@
 #include "platform/widestring_windows.h"
 
 #include <cwchar>
+#include <vector>
 
 namespace {
 
@@ -92,17 +93,11 @@ bool IdentifyEntry(const std::string &path, EntryIdentity &identity)
     return !wide.empty() && IdentityOf(wide, identity);
 }
 
-bool ReadFolder(const std::string &path, EntryIdentity &identity, DirListing &listing)
+namespace {
+
+// The entries of the folder at `folder`, found by the directory search.
+void ListEntries(std::wstring folder, DirListing &listing)
 {
-    listing.Clear();
-    if (!UsablePath(path))
-        return false;
-    std::wstring folder = WideFromUtf8(path);
-    bool isFolder = false;
-    if (folder.empty() || !IdentityOf(folder, identity, 0, &isFolder))
-        return false;
-    if (!isFolder)
-        return true; // no entries, and nothing that could not be read
     if (folder.back() != L'/' && folder.back() != L'\\')
         folder += L'\\';
     WIN32_FIND_DATAW data;
@@ -112,7 +107,7 @@ bool ReadFolder(const std::string &path, EntryIdentity &identity, DirListing &li
         // An empty drive root has no "." to find; anything else is a folder
         // that can't be read.
         listing.unreadable = GetLastError() != ERROR_FILE_NOT_FOUND;
-        return true;
+        return;
     }
     std::string name;
     do {
@@ -145,6 +140,22 @@ bool ReadFolder(const std::string &path, EntryIdentity &identity, DirListing &li
     } while (FindNextFileW(search, &data));
     listing.unreadable = GetLastError() != ERROR_NO_MORE_FILES;
     FindClose(search);
+}
+
+} // namespace
+
+bool ReadFolder(const std::string &path, EntryIdentity &identity, DirListing &listing)
+{
+    listing.Clear();
+    if (!UsablePath(path))
+        return false;
+    std::wstring folder = WideFromUtf8(path);
+    bool isFolder = false;
+    if (folder.empty() || !IdentityOf(folder, identity, 0, &isFolder))
+        return false;
+    if (!isFolder)
+        return true; // no entries, and nothing that could not be read
+    ListEntries(folder, listing);
     return true;
 }
 
@@ -340,6 +351,71 @@ RenameStatus OpenFolder::Rename(const char *name, const char *newName)
     if (!MoveFileExW(source.c_str(), target.c_str(), 0))
         return StatusOfError(GetLastError());
     return status;
+}
+
+bool OpenFolder::ReadBelow(const std::string &below, EntryIdentity &identity,
+                           DirListing &listing) const
+{
+    listing.Clear();
+    if (!handle_ || below.find('\0') != std::string::npos) {
+        listing.unreadable = true;
+        return false;
+    }
+    // Each folder on the way opened as itself (a reparse point not
+    // followed) and held until the listing is read, without delete sharing,
+    // so none of them can be swapped for a link meanwhile.
+    std::vector<HANDLE> held;
+    const auto release = [&] {
+        for (HANDLE handle : held)
+            CloseHandle(handle);
+    };
+    std::wstring folder = path_;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(static_cast<HANDLE>(handle_), &info)) {
+        listing.unreadable = true;
+        return false;
+    }
+    std::size_t begin = 0;
+    while (begin < below.size()) {
+        std::size_t end = below.find('/', begin);
+        if (end == std::string::npos)
+            end = below.size();
+        const std::wstring name = WideFromUtf8(below.substr(begin, end - begin));
+        begin = end + 1;
+        HANDLE handle = INVALID_HANDLE_VALUE;
+        if (PlainName(name))
+            handle = CreateFileW((folder + name).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                 nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            const DWORD error = PlainName(name) ? GetLastError() : ERROR_INVALID_NAME;
+            release();
+            listing.unreadable = error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+            return false;
+        }
+        held.push_back(handle);
+        // Links and junctions are not passed; other reparse points (cloud
+        // placeholders and the like) are folders as the listing has them.
+        FILE_ATTRIBUTE_TAG_INFO tag;
+        if (!GetFileInformationByHandle(handle, &info)
+            || !GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)
+            || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            || ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+                && (tag.ReparseTag == IO_REPARSE_TAG_SYMLINK
+                    || tag.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT))) {
+            release();
+            listing.unreadable = true;
+            return false;
+        }
+        folder += name;
+        folder += L'\\';
+    }
+    identity.volume = info.dwVolumeSerialNumber;
+    identity.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    ListEntries(folder, listing);
+    release();
+    return true;
 }
 
 bool OpenFolder::IdentifyEntry(const char *name, EntryIdentity &identity) const

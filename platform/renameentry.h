@@ -54,6 +54,15 @@ public:
     // followed).
     bool IdentifyEntry(const char *name, EntryIdentity &identity) const;
 
+    // Reads the folder reached from this one by the names of `below` in turn
+    // ("a/b"; empty for this folder itself), none of them followed when it
+    // is a link, so that only a folder that really lies there is read. As
+    // ReadFolder otherwise: true with its identity and entries (`unreadable`
+    // set when it could not be read, or not to its end). False when it was
+    // not read; `unreadable` then tells whether something stands in the way
+    // (a link, a file, no right to pass) rather than nothing at all.
+    bool ReadBelow(const std::string &below, EntryIdentity &identity, DirListing &listing) const;
+
 private:
 #ifdef _WIN32
     void *handle_ = nullptr; // keeps the folder from being moved meanwhile

@@ -130,6 +130,12 @@ public:
     {
         return disk_.ListFolder(path, identity, listing);
     }
+    bool ListFolderBelow(const std::string &base, const EntryIdentity &baseIdentity,
+                         const std::string &below, EntryIdentity &identity,
+                         DirListing &listing) override
+    {
+        return disk_.ListFolderBelow(base, baseIdentity, below, identity, listing);
+    }
     RenameResult RenameIn(const std::string &folder, const EntryIdentity &identity,
                           const char *name, const char *newName) override
     {

@@ -1,5 +1,6 @@
 #include "tests/support/enginetestsupport.h"
 
+#include "engine/checks.h"
 #include "engine/jobparameters.h"
 #include "engine/namerules.h"
 #include "engine/renamepass.h"
@@ -64,6 +65,13 @@ private slots:
 
     void deleteOldReportFiles();
     void deleteOldReportFilesWithoutFolder();
+
+#ifndef _WIN32
+    // Symbolic links: on Windows QFile::link makes shortcuts instead.
+    void folderSwappedForLinkMidJobIsNotEntered();
+    void folderWrittenThroughLinkAndDotDotIsTheOneScanned();
+    void folderSwappedAfterLaunchIsNotScanned();
+#endif
 
 private:
     JobParameters Params() const
@@ -671,6 +679,105 @@ void RenamePassTest::deleteOldReportFilesWithoutFolder()
     QCOMPARE(params.reportPaths, ReportFileNames());
     QCOMPARE(Tree(root_), Sorted(QStringList{ReportFileNames().at(1)}));
 }
+
+#ifndef _WIN32
+void RenamePassTest::folderSwappedForLinkMidJobIsNotEntered()
+{
+    // At every moment a job asks whether to stop (each folder entered, each
+    // entry, each rename) a folder of the tree, already listed, is swapped
+    // for a link out of the tree: nothing out there may change.
+    const QString tree = root_ + "/T", outside = root_ + "/outside";
+    int jobs = 0;
+    for (const JobKind kind : {JobKind::Replace, JobKind::Pairs}) {
+        for (const bool onlyFiles : {true, false}) {
+            for (int swapAt = 1;; ++swapAt) {
+                QVERIFY(QDir(tree).removeRecursively() && QDir(outside).removeRecursively());
+                for (const char *file : {"a/s1_x/f_x", "a/s2_x/f_x", "a/s3_x/f_x", "a/f_x",
+                                         "c/d_x/in_x.txt", "b_x/in_x.txt",
+                                         "b_x/sub_x/in_x.txt", "c/in_x.txt"})
+                    QVERIFY(MakeFile(tree, file));
+                QVERIFY(MakeFile(outside, "victim_x.txt"));
+                QVERIFY(MakeFile(outside, "sub_x/victim_x.txt"));
+                const QStringList outsideBefore = Tree(outside);
+                JobParameters params;
+                params.kind = kind;
+                params.folderPath = tree + "/";
+                params.onlyFiles = onlyFiles;
+                params.findText = "_x";
+                params.replacementText = "_Y";
+                params.findList = QStringList{"_x", "_Y"};
+                params.replacementList = QStringList{"_Y", "_Z"};
+                params.writeReport = false;
+                QVERIFY(!CheckLaunch(params, OldReports::Keep).Refused());
+                int asked = 0;
+                RecordingSink sink;
+                sink.stopWhen = [&](const RecordingSink &) {
+                    if (++asked == swapAt)
+                        for (const char *name : {"/b_x", "/b_Y", "/b_Z"})
+                            if (QFile::rename(tree + name, tree + "/.moved"))
+                                QFile::link("../outside", tree + name);
+                    return false;
+                };
+                RunPass(params, sink);
+                ++jobs;
+                QCOMPARE(Tree(outside), outsideBefore);
+                if (asked < swapAt)
+                    break; // the job ended before this moment: every moment tried
+            }
+        }
+    }
+    QVERIFY2(jobs >= 200, qPrintable(QString::number(jobs)));
+}
+
+void RenamePassTest::folderWrittenThroughLinkAndDotDotIsTheOneScanned()
+{
+    // "lnk/.." is the folder holding where the link leads, not the link's
+    // own folder: the system's answer, which cleaning the text gets wrong.
+    const QString top = root_ + "/e1";
+    QVERIFY(MakeFile(top, "deep/a/s/in_x.txt"));
+    QVERIFY(MakeFolder(top, "deep/a/b"));
+    QVERIFY(MakeFile(top, "s/victim_x.txt"));
+    QVERIFY(MakeLink("deep/a/b", top, "lnk"));
+    JobParameters params;
+    params.kind = JobKind::Replace;
+    params.folderPath = top + "/lnk/../";
+    params.findText = "_x";
+    params.replacementText = "_Y";
+    QVERIFY(!CheckLaunch(params, OldReports::Keep).Refused());
+    const PassOutcome out = RunPass(params, sink_);
+
+    QCOMPARE(Tree(top + "/s"), QStringList{"victim_x.txt"});
+    QCOMPARE(Tree(top + "/deep/a"),
+             Sorted(QStringList({"b/", "s/", "s/in_Y.txt", RenameReportFileName()})));
+    // Shown by the folder's own path, since the text cleaned names another.
+    const QString shown = QDir::toNativeSeparators(top + "/deep/a/s/in_x.txt");
+    QCOMPARE(out.renameLog, QStringList{shown});
+    QCOMPARE(sink_.reports,
+             QStringList{QDir::toNativeSeparators(top + "/deep/a/" + RenameReportFileName())});
+}
+
+void RenamePassTest::folderSwappedAfterLaunchIsNotScanned()
+{
+    // The launch checked one folder; the job finds a link to another at its
+    // path: it renames nothing, and says it could not read the folder.
+    QVERIFY(MakeFile(root_, "T/in_x.txt"));
+    QVERIFY(MakeFile(root_, "outside/victim_x.txt"));
+    JobParameters params = Params();
+    params.folderPath = root_ + "/T/";
+    params.findText = "_x";
+    params.replacementText = "_Y";
+    QVERIFY(!CheckLaunch(params, OldReports::Keep).Refused());
+    QVERIFY(QFile::rename(root_ + "/T", root_ + "/T.old"));
+    QVERIFY(MakeLink("outside", root_, "T"));
+
+    const PassOutcome out = RunJob(JobKind::Replace, params, sink_);
+
+    QCOMPARE(Tree(root_ + "/outside"), QStringList{"victim_x.txt"});
+    QCOMPARE(Tree(root_ + "/T.old"), QStringList{"in_x.txt"});
+    QVERIFY(out.renameLog.isEmpty());
+    QVERIFY(out.unreadableFolders > 0);
+}
+#endif
 
 QTEST_GUILESS_MAIN(RenamePassTest)
 #include "tst_renamepass.moc"
