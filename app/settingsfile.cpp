@@ -1,5 +1,7 @@
 #include "app/settingsfile.h"
 
+#include "platform/guardedopen.h"
+
 #include <cstdio>
 
 namespace {
@@ -28,6 +30,15 @@ std::FILE *OpenFile(const std::string &path, const char *mode)
     if (path.find('\0') != std::string::npos)
         return nullptr;
     return std::fopen(path.c_str(), mode);
+}
+
+// The settings file for reading, or for update, as a regular file only: a
+// FIFO or a device at its path is refused at once, as a missing file is,
+// rather than waited on or read.
+std::FILE *OpenSettingsFile(const std::string &path, bool forUpdate)
+{
+    RegularFileStatus status;
+    return OpenRegularFile(path, forUpdate, status);
 }
 
 // Reads `file` from its current position to its end. False on a read error
@@ -65,7 +76,7 @@ bool WriteWhole(const std::string &path, const std::string &content, bool *opene
 
 int LoadSettingsText(std::string &buffer, const std::string &path)
 {
-    std::FILE *file = OpenFile(path, "rb");
+    std::FILE *file = OpenSettingsFile(path, false);
     if (!file)
         return -1;
     std::string content;
@@ -121,7 +132,7 @@ void ComposeSettingsText(std::string &result, const std::string &text, const std
 int SetSettingValue(const std::string &path, const std::string &key, const std::string &value)
 {
     // "rb+" fails on a missing or read-only file, so nothing is ever created.
-    std::FILE *file = OpenFile(path, "rb+");
+    std::FILE *file = OpenSettingsFile(path, true);
     if (!file)
         return -1;
     std::string original;

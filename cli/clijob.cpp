@@ -10,6 +10,7 @@
 #include "engine/jobparameters.h"
 #include "engine/passfilesystem.h"
 #include "engine/renamepass.h"
+#include "platform/guardedopen.h"
 #include "platform/pathchecks.h"
 #include "platform/renameentry.h"
 
@@ -203,6 +204,10 @@ QString JobFolderPath(const QString &argument)
     QString path = QDir::fromNativeSeparators(argument);
     if (QDir::isRelativePath(path)) {
         QString current = QDir::currentPath();
+        // The current folder is gone (or can't be told): no folder is named,
+        // and the root must not stand in for it.
+        if (current.isEmpty())
+            return QString();
         if (!current.endsWith(QLatin1Char('/')))
             current += QLatin1Char('/');
         path = current + path; // not cleaned: ".." after a link means what the system says
@@ -280,6 +285,14 @@ int RunRenameCommand(const CliRequest &request)
 
     std::unique_ptr<JournalWriter> journal;
     if (!request.journalPath.isEmpty()) {
+        // The journal records the folder by its path without links, so that
+        // undo can tell a link met on the way for one planted since.
+        std::string linkFree;
+        if (!LinkFreePathOf(EncodeNativePath(params.folderPath), linkFree))
+            return Refuse(QStringLiteral("文件夹不存在,请选择正确路径!"));
+        params.folderPath = DecodeNativePath(linkFree);
+        if (!params.folderPath.endsWith(QLatin1Char('/')))
+            params.folderPath += QLatin1Char('/');
         if (LiesInside(request.journalPath, params.folderPath)) {
             PrintError(QStringLiteral("the journal %1 must not lie inside the folder it renames")
                            .arg(request.journalPath));
@@ -340,6 +353,17 @@ int RunRenameCommand(const CliRequest &request)
             && !unreached
         ? ExitAllRenamed
         : ExitSomeFailed;
+}
+
+int WithOutputChecked(int exitCode)
+{
+    // A failed write leaves the stream's error flag set; the last buffered
+    // bytes fail only now.
+    const bool outLost = std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
+    if (outLost)
+        PrintError(QStringLiteral("standard output could not be written whole"));
+    const bool errLost = std::ferror(stderr) != 0;
+    return (outLost || errLost) && exitCode == ExitAllRenamed ? ExitSomeFailed : exitCode;
 }
 
 int RunUndoCommand(const CliRequest &request)

@@ -9,7 +9,9 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <string>
+#include <vector>
 
 // The journal: a text file of ASCII lines, written ahead of every rename so
 // that a killed run leaves enough to put the tree back. Paths are absolute
@@ -46,6 +48,35 @@ struct JournalRecord
 {
     QByteArray oldPath;
     QByteArray newPath;
+    EntryIdentity identity; // of the entry renamed; version 2 only
+};
+
+// The renames of a journal, kept compactly for undo: the paths' bytes in
+// large blocks, a new path sharing its old path's folder part, and no file
+// text kept beside them.
+class JournalRecordList
+{
+public:
+    void Append(const QByteArray &oldPath, const QByteArray &newPath,
+                const EntryIdentity &identity);
+    int size() const { return static_cast<int>(entries_.size()); }
+    bool isEmpty() const { return entries_.empty(); }
+    JournalRecord at(int i) const;
+    JournalRecord first() const { return at(0); }
+    JournalRecord last() const { return at(size() - 1); }
+
+private:
+    struct Entry
+    {
+        std::uint32_t block;
+        std::uint32_t offset;
+        std::uint32_t oldSize;
+        std::uint32_t shared; // bytes the new path shares with the start of the old one
+        std::uint32_t tailSize;
+        EntryIdentity identity;
+    };
+    std::deque<Entry> entries_;
+    std::vector<std::string> blocks_;
 };
 
 class JournalWriter
@@ -92,13 +123,15 @@ struct PendingIntent
 struct JournalContents
 {
     int version = 0;
-    QList<JournalRecord> records; // renames made, in the order they happened
+    JournalRecordList records;    // renames made, in the order they happened
     PendingIntent pending;        // a rename that may or may not have been made
     bool cutOff = false;          // the last line lacked its line feed
 };
 
-// False, with `error` set, when the file can't be read, lacks a header or
-// holds a malformed record; then nothing of it should be used.
+// Reads the journal line by line. False, with `error` set, when the file
+// can't be read, lacks a header or holds a malformed record (a relative path
+// included: the journal's paths are absolute); then nothing of it should be
+// used.
 bool ReadJournal(const QString &path, JournalContents &contents, QString &error);
 
 struct UndoCounts
@@ -108,11 +141,16 @@ struct UndoCounts
     int failed = 0;
 };
 
-// Takes the renames back, last first, never over an existing entry: a pending
-// intent first, by the identity it records (put back only when the entry at
-// NEW is the one that stood at OLD and OLD is free), then each rename made,
-// when NEW still stands and OLD is free. Each gets one line: on `out` when
-// restored or when there was nothing to undo, on `err` when skipped or failed.
+// Takes the renames back, last first, never over an existing entry, each
+// inside its folder opened once without following any link (a link on the
+// way was not there when the job ran, which recorded link-free paths), and
+// never from one folder to another: a pending intent first, by the identity
+// it records (put back only when the entry at NEW is the one that stood at
+// OLD and OLD is free), then each rename made, when the entry at NEW is the
+// one renamed (version 2; version 1 recorded no identity) and OLD is free;
+// an entry already back at OLD counts as restored. Each gets one line: on
+// `out` when restored or when there was nothing to undo, on `err` when
+// skipped or failed.
 UndoCounts UndoJournal(const JournalContents &contents, std::FILE *out, std::FILE *err);
 
 // A path for a message line: raw bytes, control bytes shown as \xNN.

@@ -1,5 +1,6 @@
 #include "cli/clijob.h"
 #include "cli/commandline.h"
+#include "platform/system.h"
 
 #include <QCoreApplication>
 
@@ -7,6 +8,12 @@
 
 int main(int argc, char **argv)
 {
+    // Before anything opens a file: a closed standard descriptor would be
+    // taken by the journal, and the summary written into it.
+    OpenClosedStandardStreams();
+    // A reader that leaves must not stop a job half-way; the output lost
+    // shows in the exit code.
+    IgnoreBrokenPipes();
     QCoreApplication app(argc, argv);
     const ParsedCommandLine parsed = ParseCommandLine(QCoreApplication::arguments().mid(1));
     if (!parsed.ok) {
@@ -18,10 +25,10 @@ int main(int argc, char **argv)
     switch (parsed.request.command) {
     case CliCommand::Help:
         std::fputs(UsageText().toLocal8Bit().constData(), stdout);
-        return 0;
+        return WithOutputChecked(0);
     case CliCommand::Undo:
-        return RunUndoCommand(parsed.request);
+        return WithOutputChecked(RunUndoCommand(parsed.request));
     default:
-        return RunRenameCommand(parsed.request);
+        return WithOutputChecked(RunRenameCommand(parsed.request));
     }
 }

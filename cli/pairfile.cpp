@@ -1,10 +1,14 @@
 #include "cli/pairfile.h"
 
 #include "engine/jobparameters.h"
+#include "engine/passfilesystem.h"
+#include "platform/guardedopen.h"
+#include "platform/system.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QTextCodec>
+
+#include <cerrno>
+#include <cstdio>
 
 namespace {
 
@@ -57,32 +61,44 @@ PairFile ReadPairFile(const QString &path)
         result.error = QStringLiteral("cannot read %1: %2").arg(path, why);
         return result;
     };
-    const QFileInfo info(path);
-    if (!info.exists())
-        return refuse(QStringLiteral("no such file"));
-    // Checked before opening: opening a FIFO waits for a writer.
-    if (!info.isFile())
-        return refuse(QStringLiteral("it is not a regular file"));
-    if (info.size() > kPairFileByteLimit)
+    const auto tooLarge = [&]() {
         return refuse(QStringLiteral("it is larger than the %1 bytes a pair file may hold")
                           .arg(kPairFileByteLimit));
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return refuse(file.errorString());
+    };
+    // Opened first and then looked at, never waiting: a path checked and then
+    // opened may have become a FIFO in between, and its open would block.
+    RegularFileStatus status;
+    std::FILE *file = OpenRegularNativeFile(EncodeNativePath(path), status);
+    if (!file) {
+        if (status.missing)
+            return refuse(QStringLiteral("no such file"));
+        if (status.notRegular)
+            return refuse(QStringLiteral("it is not a regular file"));
+        return refuse(QString::fromLocal8Bit(SystemErrorText(status.systemCode).c_str()));
+    }
+    if (status.size > static_cast<std::uint64_t>(kPairFileByteLimit)) {
+        std::fclose(file);
+        return tooLarge();
+    }
     // Read to the end, whatever size the file claims (files under /proc say
     // 0), but never past the limit.
     QByteArray bytes;
+    char chunk[64 * 1024];
+    bool readError = false;
     while (bytes.size() <= kPairFileByteLimit) {
-        const QByteArray chunk = file.read(64 * 1024);
-        if (chunk.isEmpty())
+        const std::size_t got = std::fread(chunk, 1, sizeof chunk, file);
+        bytes.append(chunk, static_cast<int>(got));
+        if (got < sizeof chunk) {
+            readError = std::ferror(file) != 0;
             break; // the end, or an error
-        bytes += chunk;
+        }
     }
-    if (file.error() != QFileDevice::NoError)
-        return refuse(file.errorString());
+    const int readCode = errno;
+    std::fclose(file);
+    if (readError)
+        return refuse(QString::fromLocal8Bit(SystemErrorText(readCode).c_str()));
     if (bytes.size() > kPairFileByteLimit)
-        return refuse(QStringLiteral("it is larger than the %1 bytes a pair file may hold")
-                          .arg(kPairFileByteLimit));
+        return tooLarge();
     QString text, why;
     if (!DecodePairFile(bytes, QTextCodec::codecForLocale(), &text, &why))
         return refuse(why);

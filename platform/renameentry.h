@@ -28,6 +28,14 @@ struct RenameStatus
     explicit operator bool() const { return Succeeded(); }
 };
 
+// How OpenFolder::OpenWithoutLinks ended.
+enum class FolderReach : std::uint8_t {
+    Opened,
+    ThroughLink, // a link (or junction) stands on the way, or at the end
+    Missing,     // a part of the path is not there, or is no folder
+    Failed       // see the system code
+};
+
 // A folder held open so that its entries can be renamed by name: the rename
 // lands in the folder that was opened, whatever its path leads to by then.
 class OpenFolder
@@ -41,6 +49,13 @@ public:
     // Opens the folder at the native `path` (links followed) and tells its
     // identity; closes whatever was open before.
     bool Open(const std::string &path, EntryIdentity &identity);
+    // Opens the folder at the absolute native `path` only when no link stands
+    // anywhere on it: on POSIX each part is opened inside the one before it
+    // from the root, never following a link; on Windows the folder's final
+    // path must be the path asked for, case aside. `path` holds no "." or
+    // "..". Closes whatever was open before. (platform/guardedopen.cpp)
+    FolderReach OpenWithoutLinks(const std::string &path, EntryIdentity &identity,
+                                 int &systemCode);
     void Close();
     bool IsOpen() const;
 
@@ -91,3 +106,7 @@ bool IdentifyEntryItself(const std::string &path, EntryIdentity &identity);
 
 // The native separators: "/" on POSIX; "\" and "/" on Windows.
 bool IsNativeSeparator(char c);
+
+// Whether the native `path` is absolute: starting with "/" on POSIX; on
+// Windows a drive ("C:\", "C:/") or a UNC path ("\\server\share").
+bool IsAbsoluteNativePath(const std::string &path);

@@ -4,7 +4,10 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -82,5 +85,28 @@ std::string SystemErrorText(int code)
     return result;
 #else
     return std::strerror(code);
+#endif
+}
+
+void OpenClosedStandardStreams()
+{
+#ifndef _WIN32
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        // The lowest free number: this one, since the ones below are open.
+        const int opened = open("/dev/null", O_RDWR);
+        if (opened >= 0 && opened != fd) {
+            dup2(opened, fd);
+            close(opened);
+        }
+    }
+#endif
+}
+
+void IgnoreBrokenPipes()
+{
+#ifndef _WIN32
+    std::signal(SIGPIPE, SIG_IGN);
 #endif
 }

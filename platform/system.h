@@ -29,3 +29,14 @@ std::string SystemErrorText(int code);
 // The size of the primary display as the system reports it, where the
 // system has a call for it (Windows); false elsewhere.
 bool SystemScreenSize(int &width, int &height);
+
+// Opens the null device on each of the standard descriptors 0, 1 and 2
+// that is closed, so that the first files the program opens don't take
+// their numbers and receive what is meant for those streams. Nothing to do
+// on Windows. Call before anything opens a file.
+void OpenClosedStandardStreams();
+
+// A reader that went away makes writes fail (EPIPE) instead of ending the
+// process, so that a job is never stopped half-way by its output. Nothing
+// to do on Windows.
+void IgnoreBrokenPipes();

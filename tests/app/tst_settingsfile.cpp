@@ -16,7 +16,12 @@
 #else
 #include <csignal>
 #include <cstdlib>
+#include <functional>
+#include <future>
+#include <memory>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
 #endif
 
 using namespace std::string_literals;
@@ -402,6 +407,34 @@ TEST(SettingsFileDevices, EndlessStreamIsRefused)
     EXPECT_EQ(LoadSettingsText(buffer, "/dev/zero"), -1);
     EXPECT_EQ(buffer, "keep");
     EXPECT_EQ(SetSettingValue("/dev/zero", "sourcePath", "X"), -1);
+}
+
+// What `call` returns, or -2 when it has not returned within a few seconds
+// (then it is left blocked; the process ends it on exit).
+int WithinSeconds(std::function<int()> call)
+{
+    auto result = std::make_shared<std::promise<int>>();
+    std::future<int> answer = result->get_future();
+    std::thread([result, call] { result->set_value(call()); }).detach();
+    return answer.wait_for(std::chrono::seconds(3)) == std::future_status::ready ? answer.get()
+                                                                                  : -2;
+}
+
+// A FIFO or a device at the settings path is refused at once, as a missing
+// file is: no value read from it, nothing written to it, no wait for a writer.
+TEST_F(SettingsFileTest, FifoOrDeviceIsRefusedAtOnce)
+{
+    const std::string fifo = PathOf("Quillbarrow.qzt");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string &path : {fifo, "/dev/null"s}) {
+        auto buffer = std::make_shared<std::string>("keep");
+        EXPECT_EQ(WithinSeconds([=] { return LoadSettingsText(*buffer, path); }), -1) << path;
+        EXPECT_EQ(WithinSeconds([=] { return SetSettingValue(path, "sourcePath", "X"); }), -1)
+            << path;
+    }
+    struct stat info;
+    ASSERT_EQ(lstat(fifo.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
 }
 
 // A write that comes up short after the file was truncated: the old text goes

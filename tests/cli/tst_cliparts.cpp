@@ -3,6 +3,7 @@
 #include "cli/findpatterns.h"
 #include "cli/journal.h"
 #include "cli/pairfile.h"
+#include "tests/support/enginetestsupport.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -377,16 +378,19 @@ private slots:
         QTest::addColumn<bool>("cutOff");
         // Version 1 (tst_clijournal has version 2): still read, for undo.
         const QByteArray header = QByteArray(JournalHeaderV1) + '\n';
+        const QByteArray r = enginetest::AbsoluteStart();
+        const QByteArray ab = r + "/a " + r + "/b";
         QTest::newRow("header only") << header << 0 << false;
-        QTest::newRow("two records") << header + "/a /b\n/c%20d /e\n" << 2 << false;
-        QTest::newRow("last record cut off") << header + "/a /b\n/c /" << 1 << true;
+        QTest::newRow("two records") << header + ab + "\n" + r + "/c%20d " + r + "/e\n" << 2 << false;
+        QTest::newRow("last record cut off") << header + ab + "\n" + r + "/c /" << 1 << true;
         QTest::newRow("cut inside the header") << QByteArray("quillbarrow-cli jour") << -1 << false;
         QTest::newRow("empty file") << QByteArray() << -1 << false;
         QTest::newRow("another header") << QByteArray("quillbarrow-cli journal 3\n") << -1 << false;
-        QTest::newRow("three fields") << header + "/a /b /c\n" << -1 << false;
-        QTest::newRow("one field") << header + "/a\n" << -1 << false;
-        QTest::newRow("bad escape") << header + "/a /b%2\n" << -1 << false;
-        QTest::newRow("CR LF line") << header + "/a /b\r\n" << -1 << false;
+        QTest::newRow("three fields") << header + ab + " " + r + "/c\n" << -1 << false;
+        QTest::newRow("one field") << header + r + "/a\n" << -1 << false;
+        QTest::newRow("bad escape") << header + ab + "%2\n" << -1 << false;
+        QTest::newRow("CR LF line") << header + ab + "\r\n" << -1 << false;
+        QTest::newRow("relative path") << header + ab + "\nc " + r + "/d\n" << -1 << false;
     }
 
     void readJournal()
@@ -408,8 +412,8 @@ private slots:
         QCOMPARE(contents.records.size(), records);
         QCOMPARE(contents.cutOff, cutOff);
         if (records == 2) {
-            QCOMPARE(contents.records.at(1).oldPath, QByteArray("/c d"));
-            QCOMPARE(contents.records.at(1).newPath, QByteArray("/e"));
+            QCOMPARE(contents.records.at(1).oldPath, enginetest::AbsoluteStart() + "/c d");
+            QCOMPARE(contents.records.at(1).newPath, enginetest::AbsoluteStart() + "/e");
         }
     }
 
@@ -417,21 +421,34 @@ private slots:
     {
         QTest::addColumn<QString>("argument");
         QTest::addColumn<QString>("expected");
+        QTest::addColumn<bool>("currentGone"); // run in a current folder deleted meanwhile
         const QString cwd = QDir::currentPath();
-        QTest::newRow("empty stays empty") << QString() << QString();
-        QTest::newRow("absolute gets a slash") << "/x/photos" << "/x/photos/";
-        QTest::newRow("slash kept") << "/x/photos/" << "/x/photos/";
-        QTest::newRow("two slashes kept") << "/x/photos//" << "/x/photos//";
-        QTest::newRow("relative") << "photos" << cwd + "/photos/";
-        QTest::newRow("dot") << "." << cwd + "/./";
-        QTest::newRow("dot-dot not resolved") << "a/../b" << cwd + "/a/../b/";
+        QTest::newRow("empty stays empty") << QString() << QString() << false;
+        QTest::newRow("absolute gets a slash") << "/x/photos" << "/x/photos/" << false;
+        QTest::newRow("slash kept") << "/x/photos/" << "/x/photos/" << false;
+        QTest::newRow("two slashes kept") << "/x/photos//" << "/x/photos//" << false;
+        QTest::newRow("relative") << "photos" << cwd + "/photos/" << false;
+        QTest::newRow("dot") << "." << cwd + "/./" << false;
+        QTest::newRow("dot-dot not resolved") << "a/../b" << cwd + "/a/../b/" << false;
+#ifndef _WIN32
+        // Not the root in its place: no folder at all.
+        QTest::newRow("relative, current folder deleted") << "tmp" << QString() << true;
+        QTest::newRow("absolute, current folder deleted") << "/x/photos" << "/x/photos/" << true;
+#endif
     }
 
     void jobFolderPath()
     {
         QFETCH(QString, argument);
         QFETCH(QString, expected);
-        QCOMPARE(JobFolderPath(argument), expected);
+        QFETCH(bool, currentGone);
+        const QString before = QDir::currentPath();
+        QTemporaryDir gone;
+        if (currentGone)
+            QVERIFY(QDir::setCurrent(gone.path()) && QDir().rmdir(gone.path()));
+        const QString path = JobFolderPath(argument);
+        QVERIFY(QDir::setCurrent(before));
+        QCOMPARE(path, expected);
     }
 };
 

@@ -11,10 +11,16 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <csignal>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -48,6 +54,93 @@ Result RunCli(const QStringList &arguments, int timeoutMs = 300000)
     result.code = process.exitCode();
     result.out = process.readAllStandardOutput();
     result.err = process.readAllStandardError();
+    return result;
+}
+
+// How a child's standard stream is set up by RunCliWithStreams.
+enum class Stream {
+    Captured,   // read back into the result (standard input: the null device)
+    Closed,     // no descriptor at all
+    BrokenPipe, // a pipe whose reader is gone
+    FullDisk    // /dev/full: every write fails with ENOSPC
+};
+
+// Runs the program with its standard streams set up as asked and SIGPIPE
+// at its default, as from a shell. Code -1: killed by a signal, or still
+// running after `timeoutMs` (then killed). `peakKb`: the child's peak
+// resident memory.
+Result RunCliWithStreams(const QStringList &arguments, Stream in, Stream out, Stream err,
+                         long *peakKb = nullptr, int timeoutMs = 120000)
+{
+    Result result;
+    std::FILE *captured[3] = {nullptr, std::tmpfile(), std::tmpfile()};
+    int fds[3] = {-1, -1, -1};
+    const Stream modes[3] = {in, out, err};
+    for (int i = 0; i < 3; ++i) {
+        if (modes[i] == Stream::Captured)
+            fds[i] = i == 0 ? ::open("/dev/null", O_RDONLY) : ::fileno(captured[i]);
+        else if (modes[i] == Stream::FullDisk)
+            fds[i] = ::open("/dev/full", O_WRONLY);
+        else if (modes[i] == Stream::BrokenPipe) {
+            int ends[2];
+            if (::pipe(ends) != 0)
+                return result;
+            ::close(ends[0]);
+            fds[i] = ends[1];
+        }
+    }
+    QList<QByteArray> bytes{QFile::encodeName(Program)};
+    for (const QString &argument : arguments)
+        bytes << QFile::encodeName(argument);
+    std::vector<char *> argv;
+    for (QByteArray &argument : bytes)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // Each target number first gets its own copy, then the rest are closed.
+        int copies[3];
+        for (int i = 0; i < 3; ++i)
+            copies[i] = fds[i] >= 0 ? ::fcntl(fds[i], F_DUPFD, 10) : -1;
+        for (int i = 0; i < 3; ++i) {
+            if (copies[i] >= 0)
+                ::dup2(copies[i], i);
+            else
+                ::close(i);
+        }
+        ::signal(SIGPIPE, SIG_DFL);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    for (int i = 0; i < 3; ++i)
+        if (fds[i] >= 0 && !(i > 0 && modes[i] == Stream::Captured))
+            ::close(fds[i]);
+    int status = 0;
+    rusage usage{};
+    QElapsedTimer timer;
+    timer.start();
+    pid_t done = 0;
+    while (child > 0 && (done = ::wait4(child, &status, WNOHANG, &usage)) == 0) {
+        if (timer.elapsed() > timeoutMs) {
+            ::kill(child, SIGKILL);
+            ::wait4(child, &status, 0, &usage);
+            done = -1;
+            break;
+        }
+        ::usleep(1000);
+    }
+    if (done == child && WIFEXITED(status))
+        result.code = WEXITSTATUS(status);
+    if (peakKb)
+        *peakKb = usage.ru_maxrss;
+    for (int i = 1; i < 3; ++i) {
+        QByteArray &target = i == 1 ? result.out : result.err;
+        std::rewind(captured[i]);
+        char buffer[65536];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, captured[i])) > 0;)
+            target.append(buffer, int(n));
+        std::fclose(captured[i]);
+    }
     return result;
 }
 
@@ -952,6 +1045,160 @@ private slots:
         QVERIFY(QFile::exists(Root() + QStringLiteral("/a1.txt")));
     }
 
+    // Standard streams closed, or whose reader went away, or on a full disk:
+    // the job runs to its end all the same and keeps its journal whole; output
+    // that could not be written makes the exit code 1.
+    void lostOutput_data()
+    {
+        QTest::addColumn<int>("in");
+        QTest::addColumn<int>("out");
+        QTest::addColumn<int>("err");
+        QTest::addColumn<bool>("dryRun");    // else a run with a journal
+        QTest::addColumn<bool>("conflicts"); // every second rename fails (target taken)
+        QTest::addColumn<int>("code");
+        const int captured = int(Stream::Captured), closed = int(Stream::Closed),
+                  broken = int(Stream::BrokenPipe), full = int(Stream::FullDisk);
+        // Before, the journal took descriptor 1 and got the summary.
+        QTest::newRow("input and output closed") << closed << closed << captured << false << false << 0;
+        // Before, SIGPIPE ended the run at its first line, without summary or report.
+        QTest::newRow("output to a pipe nobody reads") << captured << broken << captured << false
+                                                       << false << 1;
+        QTest::newRow("errors to a pipe nobody reads") << captured << captured << broken << false
+                                                       << true << 1;
+        QTest::newRow("output to a full disk") << captured << full << captured << false << false << 1;
+        QTest::newRow("dry run to a full disk") << captured << full << captured << true << false << 1;
+    }
+
+    void lostOutput()
+    {
+        QFETCH(int, in);
+        QFETCH(int, out);
+        QFETCH(int, err);
+        QFETCH(bool, dryRun);
+        QFETCH(bool, conflicts);
+        QFETCH(int, code);
+        QList<QByteArray> tree, after;
+        for (int i = 0; i < 300; ++i) {
+            const QByteArray name = "f" + QByteArray::number(i);
+            tree << name + "_x.txt";
+            const bool taken = conflicts && i % 2 == 0;
+            if (taken)
+                tree << name + "_Y.txt";
+            after << name + (dryRun || taken ? "_x.txt" : "_Y.txt");
+            if (taken)
+                after << name + "_Y.txt";
+        }
+        QVERIFY(Make(root_, tree));
+        const QString journal = temp_.path() + QStringLiteral("/lost-output%1.txt").arg(serial_);
+        QStringList arguments = WithRoot({"replace", "ROOT", "_x", "_Y", "--no-report"});
+        arguments << (dryRun ? QStringList{"--dry-run"} : QStringList{"--journal", journal});
+
+        const Result run = RunCliWithStreams(arguments, Stream(in), Stream(out), Stream(err));
+        QCOMPARE(run.code, code);
+        QCOMPARE(Listing(Snapshot(root_)), Listing(TreeOf(after)));
+        if (dryRun)
+            return;
+        const JournalText text = ReadJournalText(journal);
+        QVERIFY2(text.wellFormed && !text.pending && !text.cutOff, ReadAll(journal).left(300).constData());
+        QCOMPARE(text.made.size(), conflicts ? 150 : 300);
+        QCOMPARE(text.failed, conflicts ? 150 : 0);
+    }
+
+    // Undo likewise runs to its end when its output is lost, and a second
+    // undo finds every entry already back: restored, exit code 0.
+    void undoWithLostOutput()
+    {
+        QList<QByteArray> tree;
+        for (int i = 0; i < 300; ++i)
+            tree << "f" + QByteArray::number(i) + "_x.txt";
+        QVERIFY(Make(root_, tree));
+        const QString journal = temp_.path() + QStringLiteral("/undo-lost-output.txt");
+        QCOMPARE(RunCli(WithRoot({"replace", "ROOT", "_x", "_Y", "--no-report", "--journal", journal})).code, 0);
+
+        const Result cut = RunCliWithStreams({"undo", journal}, Stream::Captured, Stream::BrokenPipe,
+                                             Stream::Captured);
+        QCOMPARE(cut.code, 1);
+        QCOMPARE(cut.err, QByteArray("quillbarrow-cli: standard output could not be written whole\n"));
+        QCOMPARE(Listing(Snapshot(root_)), Listing(TreeOf(tree)));
+
+        const Result again = RunCli({"undo", journal});
+        QCOMPARE(again.err, QByteArray());
+        QCOMPARE(again.code, 0);
+        QCOMPARE(again.out.count("already restored: " + root_ + "/f"), 300);
+        QVERIFY(again.out.endsWith("undo: 300 restored, 0 skipped, 0 failed\n"));
+
+        const Result full = RunCliWithStreams({"undo", journal}, Stream::Captured, Stream::FullDisk,
+                                              Stream::Captured);
+        QCOMPARE(full.code, 1);
+    }
+
+    // Undo keeps the records, not the journal's text: a journal of 64 MB
+    // of renames that failed costs little more memory than an empty one.
+    void undoReadsTheJournalAsAStream()
+    {
+        const QString small = temp_.path() + QStringLiteral("/small-journal.txt");
+        const QString big = temp_.path() + QStringLiteral("/big-journal.txt");
+        QByteArray content = "quillbarrow-cli journal 2\n";
+        QVERIFY(WriteAll(small, content));
+        QFile file(big);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        const QByteArray path = root_ + '/' + QByteArray(100, 'p');
+        for (int i = 1; file.size() + content.size() < (64 << 20); ++i) {
+            content += "intent " + QByteArray::number(i) + " 1 2 " + path + "a " + path + "b\nfailed "
+                + QByteArray::number(i) + '\n';
+            if (content.size() > (1 << 20)) {
+                QVERIFY(file.write(content) == content.size());
+                content.clear();
+            }
+        }
+        QVERIFY(file.write(content) == content.size());
+        file.close();
+        long emptyKb = 0, bigKb = 0;
+        QCOMPARE(RunCliWithStreams({"undo", small}, Stream::Captured, Stream::Captured,
+                                   Stream::Captured, &emptyKb).code, 0);
+        const Result undo = RunCliWithStreams({"undo", big}, Stream::Captured, Stream::Captured,
+                                              Stream::Captured, &bigKb);
+        QFile::remove(big);
+        QCOMPARE(undo.code, 0);
+        QCOMPARE(undo.out, QByteArray("undo: 0 restored, 0 skipped, 0 failed\n"));
+        QVERIFY2(bigKb < emptyKb + 24 * 1024,
+                 qPrintable(QStringLiteral("%1 kB against %2 kB").arg(bigKb).arg(emptyKb)));
+    }
+
+    // A pair file swapped for a FIFO between any two steps of reading it:
+    // each run is refused or reads the file, at once; none waits for a writer.
+    void pairFileSwappedForAFifo()
+    {
+        QVERIFY(Make(root_, {"a.txt"}));
+        const QByteArray find = root_ + "-find.txt", fifo = root_ + "-fifo";
+        QVERIFY(WriteAll(QFile::decodeName(find), "a\n")
+                && WriteAll(Root() + QStringLiteral("-replacement.txt"), "b\n"));
+        QVERIFY(::mkfifo(fifo.constData(), 0600) == 0);
+        std::atomic<bool> stop{false};
+        std::thread swapper([&] {
+            while (!stop)
+                if (::renameat2(AT_FDCWD, find.constData(), AT_FDCWD, fifo.constData(), RENAME_EXCHANGE) == 0)
+                    std::this_thread::yield();
+        });
+        int refused = 0, read = 0;
+        for (int i = 0; i < 200 && !QTest::currentTestFailed(); ++i) {
+            const Result run = RunCli({"pairs", Root(), QFile::decodeName(find),
+                                       Root() + QStringLiteral("-replacement.txt"), "--dry-run"},
+                                      3000);
+            if (run.code == 2 && run.err.endsWith("it is not a regular file\n"))
+                ++refused;
+            else if (run.code == 0 && run.out.startsWith("rename: "))
+                ++read;
+            else
+                QFAIL(qPrintable(QStringLiteral("run %1: code %2, %3").arg(i).arg(run.code)
+                                     .arg(QString::fromLocal8Bit(run.err))));
+        }
+        stop = true;
+        swapper.join();
+        QCOMPARE(refused + read, 200);
+        QCOMPARE(Listing(Snapshot(root_)), Listing(TreeOf({"a.txt"})));
+    }
+
     // A journal the job could reach is refused, however its path gets there:
     // through a link inside the folder, a link outside leading in, the
     // folder's own link, or "..". Folders are compared by identity.
@@ -973,6 +1220,10 @@ private slots:
         QTest::newRow("the folder reached by ..")
             << QByteArray("OUT/in -> ROOT/adir") << QByteArray("ROOT")
             << QByteArray("OUT/in/../a-journal.txt") << true;
+        // The job records the folder's path without links, for undo to check.
+        QTest::newRow("the folder named through a link, the journal outside: allowed")
+            << QByteArray("OUT/root -> ROOT") << QByteArray("OUT/root")
+            << QByteArray("OUT2/a-journal.txt") << false;
         QTest::newRow("a link outside, to another folder outside: allowed")
             << QByteArray("OUT/l -> OUT2") << QByteArray("ROOT")
             << QByteArray("OUT/l/a-journal.txt") << false;
@@ -1013,7 +1264,11 @@ private slots:
         }
         QCOMPARE(run.code, 0);
         QVERIFY(QFile::exists(QFile::decodeName(out2 + "/a-journal.txt")));
-        QCOMPARE(JournalRecords(journalPath).size(), 3);
+        const auto records = JournalRecords(journalPath);
+        QCOMPARE(records.size(), 3);
+        for (const auto &record : records)
+            QVERIFY2(record.first.startsWith(root_ + '/') && record.second.startsWith(root_ + '/'),
+                     record.first.constData());
         const Result undo = RunCli({"undo", journalPath});
         QCOMPARE(undo.code, 0);
         QCOMPARE(Listing(Snapshot(root_)), Listing(before));

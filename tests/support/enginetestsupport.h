@@ -93,6 +93,17 @@ inline QStringList Relative(const QString &root, const QList<QFileInfo> &entries
     return Relative(root, paths);
 }
 
+// What comes before the first "/" of an absolute path written by hand: a
+// drive on Windows, nothing elsewhere.
+inline QByteArray AbsoluteStart()
+{
+#ifdef _WIN32
+    return "C:";
+#else
+    return QByteArray();
+#endif
+}
+
 // A path as bytes in the native form the passes take (see
 // platform/dirscan.h), and back.
 inline QByteArray NativeBytes(const QString &path)
