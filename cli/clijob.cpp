@@ -10,7 +10,6 @@
 #include "engine/jobparameters.h"
 #include "engine/passfilesystem.h"
 #include "engine/renamepass.h"
-#include "platform/guardedopen.h"
 #include "platform/pathchecks.h"
 #include "platform/renameentry.h"
 
@@ -58,9 +57,9 @@ QString Absolute(const QString &path)
 
 // The pass would rename the journal along with everything else. Folders
 // are told apart by identity, so neither a link nor case hides the folder.
-bool LiesInside(const QString &path, const QString &folder)
+bool LiesInside(const QString &path, const std::string &folder)
 {
-    return PlaceOfJournal(EncodeNativePath(Absolute(path)), EncodeNativePath(folder)).insideFolder;
+    return PlaceOfJournal(EncodeNativePath(Absolute(path)), folder).insideFolder;
 }
 
 class CliSink final : public PassSink
@@ -285,15 +284,7 @@ int RunRenameCommand(const CliRequest &request)
 
     std::unique_ptr<JournalWriter> journal;
     if (!request.journalPath.isEmpty()) {
-        // The journal records the folder by its path without links, so that
-        // undo can tell a link met on the way for one planted since.
-        std::string linkFree;
-        if (!LinkFreePathOf(EncodeNativePath(params.folderPath), linkFree))
-            return Refuse(QStringLiteral("文件夹不存在,请选择正确路径!"));
-        params.folderPath = DecodeNativePath(linkFree);
-        if (!params.folderPath.endsWith(QLatin1Char('/')))
-            params.folderPath += QLatin1Char('/');
-        if (LiesInside(request.journalPath, params.folderPath)) {
+        if (LiesInside(request.journalPath, params.chosen.native)) {
             PrintError(QStringLiteral("the journal %1 must not lie inside the folder it renames")
                            .arg(request.journalPath));
             return ExitRefused;
@@ -325,7 +316,7 @@ int RunRenameCommand(const CliRequest &request)
         // Never the journal itself, nor a folder holding it, whatever link
         // leads the job to them.
         const JournalPlace place = PlaceOfJournal(EncodeNativePath(Absolute(request.journalPath)),
-                                                  EncodeNativePath(params.folderPath));
+                                                  params.chosen.native);
         for (const EntryIdentity &holder : place.holders)
             journalFs->Protect(holder);
         EntryIdentity own;

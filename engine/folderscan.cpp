@@ -378,6 +378,11 @@ private:
             const ScannedTree::Folder &root = tree_.folders_[0];
             listed = fs_.ListFolderBelow(root.native, root.identity, below, child.identity,
                                          listing_);
+            // Handed to the system by where it lies, so that no path the job
+            // renames by (nor its journal) passes through a link; shown
+            // under the link, where the user sees it.
+            child.native = below.empty() ? root.native.substr(0, root.native.size() - 1)
+                                         : root.native + below;
         } else {
             listed = fs_.ListFolderBelow(parent.native, parent.identity, name, child.identity,
                                          listing_);

@@ -117,17 +117,14 @@ bool RealFolderChain(const std::string &path, std::vector<EntryIdentity> &chain)
     std::string final;
     if (!FinalPathOf(path, final))
         return false;
-    // "//?/C:/x" or "//?/UNC/server/share/x", with "/" between names.
+    // "C:/x" or "//server/share/x", with "/" between names.
     std::size_t top = 0;
-    if (final.compare(0, 8, "//?/UNC/") == 0) {
-        final = "//" + final.substr(8);
+    if (final.compare(0, 2, "//") == 0) {
         const std::size_t share = final.find('/', 2);
         top = share == std::string::npos ? final.size() : final.find('/', share + 1);
         if (top == std::string::npos)
             top = final.size();
     } else {
-        if (final.compare(0, 4, "//?/") == 0)
-            final = final.substr(4);
         top = final.find('/');
         if (top == std::string::npos)
             top = final.size();

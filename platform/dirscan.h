@@ -84,6 +84,7 @@ bool FolderPathFits(const std::string &folderPath);
 // end followed and every "." and ".." taken as the system takes them: on
 // POSIX the absolute path without links (realpath); on Windows the final
 // path of the entry opened (GetFinalPathNameByHandleW), backslashes turned
-// into "/" (no name holds either). False when the path leads to no entry or its
-// final path can't be told.
+// into "/" (no name holds either) and without the extended-length prefix
+// the system puts first ("C:/x", "//server/share/x"). False when the path
+// leads to no entry or its final path can't be told.
 bool FinalPathOf(const std::string &path, std::string &final);

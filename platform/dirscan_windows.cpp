@@ -195,6 +195,11 @@ bool FinalPathOf(const std::string &path, std::string &final)
     for (char &c : final)
         if (c == '\\')
             c = '/';
+    // The usual form, as a path is typed: "C:/x", "//server/share/x".
+    if (final.compare(0, 8, "//?/UNC/") == 0)
+        final.erase(2, 6);
+    else if (final.compare(0, 4, "//?/") == 0)
+        final.erase(0, 4);
     return true;
 }
 

@@ -83,21 +83,6 @@ std::FILE *OpenRegularNativeFile(const std::string &path, RegularFileStatus &sta
     return Checked(_wfopen(wide.c_str(), L"rb"), status);
 }
 
-bool LinkFreePathOf(const std::string &path, std::string &resolved)
-{
-    std::string final;
-    if (!FinalPathOf(path, final))
-        return false;
-    // FinalPathOf gives "/" for "\": "//?/UNC/server/share" or "//?/C:/x".
-    if (final.compare(0, 8, "//?/UNC/") == 0)
-        resolved = "//" + final.substr(8);
-    else if (final.compare(0, 4, "//?/") == 0)
-        resolved = final.substr(4);
-    else
-        resolved = final;
-    return true;
-}
-
 FolderReach OpenFolder::OpenWithoutLinks(const std::string &path, EntryIdentity &identity,
                                          int &systemCode)
 {
@@ -198,11 +183,6 @@ std::FILE *OpenRegularFile(const std::string &path, bool forUpdate, RegularFileS
 std::FILE *OpenRegularNativeFile(const std::string &path, RegularFileStatus &status)
 {
     return OpenRegularFile(path, false, status);
-}
-
-bool LinkFreePathOf(const std::string &path, std::string &resolved)
-{
-    return FinalPathOf(path, resolved); // realpath
 }
 
 FolderReach OpenFolder::OpenWithoutLinks(const std::string &path, EntryIdentity &identity,

@@ -25,9 +25,3 @@ std::FILE *OpenRegularFile(const std::string &path, bool forUpdate, RegularFileS
 
 // The same for reading, with a native path (see platform/dirscan.h).
 std::FILE *OpenRegularNativeFile(const std::string &path, RegularFileStatus &status);
-
-// The native path of the folder at `path` with every link on the way and
-// at its end resolved and no "." or "..": the form in which
-// OpenFolder::OpenWithoutLinks opens it. Separators are "/". False when
-// the path leads to no entry.
-bool LinkFreePathOf(const std::string &path, std::string &resolved);
