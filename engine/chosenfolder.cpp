@@ -1,6 +1,7 @@
 #include "engine/chosenfolder.h"
 
 #include "engine/passfilesystem.h"
+#include "platform/pathchecks.h"
 
 #include <QDir>
 
@@ -26,7 +27,7 @@ ChosenFolder ResolveChosenFolder(PassFileSystem &fs, const QString &path)
         final.push_back('/');
     // A root is no folder to a job, however it was reached: it would rename
     // the whole drive.
-    if (final == "/" || (final.size() == 3 && final[1] == ':'))
+    if (IsSystemRoot(final))
         return chosen;
     chosen.native = final;
     chosen.identity = identity;

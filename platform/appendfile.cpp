@@ -41,7 +41,7 @@ AppendFile::~AppendFile()
 bool AppendFile::Create(const std::string &path, int &systemCode, bool &exists)
 {
     exists = false;
-    const std::wstring wide = WideFromUtf8(path);
+    const std::wstring wide = SystemPath(path);
     if (wide.empty()) {
         systemCode = ERROR_INVALID_NAME;
         return false;

@@ -89,7 +89,7 @@ bool IdentifyEntry(const std::string &path, EntryIdentity &identity)
 {
     if (!UsablePath(path))
         return false;
-    const std::wstring wide = WideFromUtf8(path);
+    const std::wstring wide = SystemPath(path);
     return !wide.empty() && IdentityOf(wide, identity);
 }
 
@@ -149,7 +149,7 @@ bool ReadFolder(const std::string &path, EntryIdentity &identity, DirListing &li
     listing.Clear();
     if (!UsablePath(path))
         return false;
-    std::wstring folder = WideFromUtf8(path);
+    std::wstring folder = SystemPath(path);
     bool isFolder = false;
     if (folder.empty() || !IdentityOf(folder, identity, 0, &isFolder))
         return false;
@@ -163,16 +163,17 @@ bool FolderPathFits(const std::string &folderPath)
 {
     // Paths are handed to the system as they are: without a "\\?\" prefix,
     // MAX_PATH holds the path, the "*" that lists it, and the terminating NUL.
-    const std::wstring wide = WideFromUtf8(folderPath);
-    const bool extended = wide.compare(0, 4, L"\\\\?\\") == 0;
-    return !wide.empty() && wide.size() + 2 <= (extended ? 32767u : std::size_t(MAX_PATH));
+    // Every path goes to the system in its extended-length form: the
+    // system's own limit holds the path, the "*" that lists it and the NUL.
+    const std::wstring wide = SystemPath(folderPath);
+    return !wide.empty() && wide.size() + 2 <= 32767u;
 }
 
 bool FinalPathOf(const std::string &path, std::string &final)
 {
     if (!UsablePath(path))
         return false;
-    const std::wstring wide = WideFromUtf8(path);
+    const std::wstring wide = SystemPath(path);
     if (wide.empty())
         return false;
     HANDLE handle = OpenEntry(wide, 0); // every link and junction followed
@@ -213,7 +214,7 @@ bool OpenFolder::Open(const std::string &path, EntryIdentity &identity)
     Close();
     if (!UsablePath(path))
         return false;
-    std::wstring folder = WideFromUtf8(path);
+    std::wstring folder = SystemPath(path);
     if (folder.empty())
         return false;
     // Without FILE_SHARE_DELETE: nobody can move the folder while it is held,
@@ -296,8 +297,11 @@ bool IsDeviceName(const std::wstring &name)
     for (const wchar_t *device : devices)
         if (_wcsicmp(base.c_str(), device) == 0)
             return true;
+    // The system counts the superscript digits one, two and three as digits
+    // here too: "COM¹" is a port.
     return base.size() == 4 && (_wcsnicmp(base.c_str(), L"COM", 3) == 0 || _wcsnicmp(base.c_str(), L"LPT", 3) == 0)
-        && base[3] >= L'1' && base[3] <= L'9';
+        && ((base[3] >= L'1' && base[3] <= L'9') || base[3] == L'\u00B9' || base[3] == L'\u00B2'
+            || base[3] == L'\u00B3');
 }
 
 bool StoredWideName(const std::wstring &name, std::wstring &stored)
@@ -434,6 +438,6 @@ bool IdentifyEntryItself(const std::string &path, EntryIdentity &identity)
 {
     if (!UsablePath(path))
         return false;
-    const std::wstring wide = WideFromUtf8(path);
+    const std::wstring wide = SystemPath(path);
     return !wide.empty() && IdentityOf(wide, identity, FILE_FLAG_OPEN_REPARSE_POINT);
 }

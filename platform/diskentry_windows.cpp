@@ -55,7 +55,7 @@ USHORT Word(const std::vector<unsigned char> &data, std::size_t at)
 
 bool ReadDiskEntry(const std::string &path, DiskEntry &entry)
 {
-    const std::wstring wide = WideFromUtf8(path);
+    const std::wstring wide = SystemPath(path);
     if (wide.empty())
         return false;
     HANDLE handle = OpenItself(wide);
@@ -100,7 +100,7 @@ LinkTextStatus ReadLinkText(const std::string &path, std::string &text, int &sys
 {
     text.clear();
     systemError = 0;
-    const std::wstring wide = WideFromUtf8(path);
+    const std::wstring wide = SystemPath(path);
     if (wide.empty()) {
         systemError = ERROR_INVALID_NAME;
         return LinkTextStatus::Unreadable;
@@ -179,7 +179,7 @@ bool CurrentFolderPath(std::string &path)
 
 bool FolderWritable(const std::string &folderPath)
 {
-    const std::wstring wide = WideFromUtf8(folderPath);
+    const std::wstring wide = SystemPath(folderPath);
     if (wide.empty())
         return false;
     // Asking for the rights is enough: the handle is closed unused.

@@ -74,7 +74,7 @@ std::FILE *OpenRegularFile(const std::string &path, bool forUpdate, RegularFileS
 
 std::FILE *OpenRegularNativeFile(const std::string &path, RegularFileStatus &status)
 {
-    const std::wstring wide = WideFromUtf8(path);
+    const std::wstring wide = SystemPath(path);
     if (wide.empty()) {
         status = RegularFileStatus();
         status.missing = true;
@@ -88,7 +88,7 @@ FolderReach OpenFolder::OpenWithoutLinks(const std::string &path, EntryIdentity 
 {
     Close();
     systemCode = 0;
-    std::wstring folder = path.find('\0') == std::string::npos ? WideFromUtf8(path)
+    std::wstring folder = path.find('\0') == std::string::npos ? SystemPath(path)
                                                                 : std::wstring();
     if (folder.empty() || !IsAbsoluteNativePath(path)) {
         systemCode = ERROR_INVALID_NAME;
@@ -126,7 +126,7 @@ FolderReach OpenFolder::OpenWithoutLinks(const std::string &path, EntryIdentity 
         return FolderReach::Failed;
     }
     final.resize(size);
-    const std::wstring asked = Comparable(folder);
+    const std::wstring asked = Comparable(WithoutExtendedPrefix(folder));
     const std::wstring found = Comparable(WithoutExtendedPrefix(final));
     if (CompareStringOrdinal(asked.c_str(), static_cast<int>(asked.size()), found.c_str(),
                              static_cast<int>(found.size()), TRUE)

@@ -15,3 +15,10 @@ bool FileExists(const std::string &path);
 // link to one) other than the root of the file system, however it is
 // written: the directory search finds no root.
 bool FolderExists(const std::string &path);
+
+// True when the native `path` (a final path: see FinalPathOf) names the top
+// of a file system: "/" on POSIX; on Windows a volume's root, wherever it is
+// mounted, or a share's ("C:/", "//server/share/"), told by the system
+// (GetVolumePathNameW), and any path whose volume can't be told. No job
+// starts there: it would rename a whole drive.
+bool IsSystemRoot(const std::string &path);

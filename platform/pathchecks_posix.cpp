@@ -37,3 +37,11 @@ bool FolderExists(const std::string &path)
     struct stat root;
     return stat("/", &root) == 0 && (root.st_dev != info.st_dev || root.st_ino != info.st_ino);
 }
+
+bool IsSystemRoot(const std::string &path)
+{
+    struct stat info, root;
+    return !path.empty() && path.find('\0') == std::string::npos
+        && stat(path.c_str(), &info) == 0 && stat("/", &root) == 0 && root.st_dev == info.st_dev
+        && root.st_ino == info.st_ino;
+}

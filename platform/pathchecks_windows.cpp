@@ -1,5 +1,7 @@
 #include "platform/pathchecks.h"
 
+#include "platform/widestring_windows.h"
+
 #include <windows.h>
 
 namespace {
@@ -40,4 +42,39 @@ bool FolderExists(const std::string &path)
         folder.pop_back();
     WIN32_FIND_DATAA data;
     return FindEntry(folder, data) && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+namespace {
+
+// For comparing two forms of one path: no extended-length prefix, "\\"
+// between names, no closing separator.
+std::wstring Plain(std::wstring path)
+{
+    if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0)
+        path = L"\\\\" + path.substr(8);
+    else if (path.compare(0, 4, L"\\\\?\\") == 0)
+        path = path.substr(4);
+    for (wchar_t &c : path)
+        if (c == L'/')
+            c = L'\\';
+    while (!path.empty() && path.back() == L'\\')
+        path.pop_back();
+    return path;
+}
+
+} // namespace
+
+bool IsSystemRoot(const std::string &path)
+{
+    const std::wstring wide = SystemPath(path);
+    if (wide.empty())
+        return true;
+    std::wstring volume(wide.size() + 2, L'\0');
+    if (!GetVolumePathNameW(wide.c_str(), &volume[0], static_cast<DWORD>(volume.size())))
+        return true; // can't be told: not to be risked
+    volume.resize(std::wcslen(volume.c_str()));
+    const std::wstring a = Plain(wide), b = Plain(volume);
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                static_cast<int>(b.size()), TRUE)
+        == CSTR_EQUAL;
 }

@@ -46,7 +46,7 @@ TextFileStatus CreateTextFile(const std::string &folder, const std::string &name
     if (folder.empty() || folder.find('\0') != std::string::npos || !UsableName(name))
         return status;
 #ifdef _WIN32
-    std::wstring path = WideFromUtf8(folder);
+    std::wstring path = SystemPath(folder);
     const std::wstring wideName = WideFromUtf8(name);
     if (path.empty() || wideName.empty())
         return status;

@@ -38,3 +38,68 @@ inline bool Utf8FromWide(const wchar_t *wide, std::string &out)
     WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, length, &out[0], size, nullptr, nullptr);
     return true;
 }
+
+namespace widepath {
+
+inline bool StartsWith(const std::wstring &text, const wchar_t *prefix)
+{
+    return text.compare(0, std::wcslen(prefix), prefix) == 0;
+}
+
+// A drive or share path with no "." or ".." and no empty name: made from a
+// final path and listed names, taken as it stands.
+inline bool IsWhole(const std::wstring &path)
+{
+    std::size_t at;
+    if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\')
+        at = 3;
+    else if (StartsWith(path, L"\\\\") && path.size() > 2 && path[2] != L'\\')
+        at = 2;
+    else
+        return false;
+    while (at < path.size()) {
+        std::size_t end = path.find(L'\\', at);
+        if (end == std::wstring::npos)
+            end = path.size();
+        const std::wstring name = path.substr(at, end - at);
+        if (name.empty() ? end != path.size() - 1 : name == L"." || name == L"..")
+            return false;
+        at = end + 1;
+    }
+    return true;
+}
+
+} // namespace widepath
+
+// The path to hand a file function for the native `path`: an extended-length
+// path ("\\?\C:\x", "\\?\UNC\server\share\x"), so that every name is taken
+// exactly as stored (a final dot or space kept, as NTFS holds such names)
+// and only the system's own length limit applies. A path that is not whole
+// yet (relative, drive-relative, with "." or "..") is first made whole as
+// Win32 takes a typed path (GetFullPathNameW). Empty for a path that is not
+// valid UTF-8, holds a zero byte, or can't be made whole.
+inline std::wstring SystemPath(const std::string &path)
+{
+    using widepath::StartsWith;
+    std::wstring wide = WideFromUtf8(path);
+    for (wchar_t &c : wide)
+        if (c == L'/')
+            c = L'\\';
+    if (wide.empty() || StartsWith(wide, L"\\\\?\\") || StartsWith(wide, L"\\\\.\\"))
+        return wide;
+    if (!widepath::IsWhole(wide)) {
+        DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+        std::wstring full(size, L'\0');
+        if (size != 0)
+            size = GetFullPathNameW(wide.c_str(), size, &full[0], nullptr);
+        if (size == 0 || size >= full.size())
+            return std::wstring();
+        full.resize(size);
+        if (StartsWith(full, L"\\\\?\\") || StartsWith(full, L"\\\\.\\"))
+            return full;
+        wide = full;
+    }
+    if (StartsWith(wide, L"\\\\"))
+        return L"\\\\?\\UNC\\" + wide.substr(2);
+    return L"\\\\?\\" + wide;
+}
