@@ -33,7 +33,10 @@ LaunchRefusal CheckLaunch(JobParameters &params, OldReports oldReports)
     // What is checked is what the job works on: the folder found here,
     // resolved once, not whatever its path leads to later.
     params.chosen = ChosenFolder();
-    if (FolderExists(QFile::encodeName(params.folderPath).toStdString())) {
+    // A path the local code page can't hold exactly is neither checked
+    // there (a look-alike may name another folder) nor remembered.
+    QByteArray local;
+    if (ExactLocal8Bit(params.folderPath, local) && FolderExists(local.toStdString())) {
         DiskFileSystem disk;
         params.chosen = ResolveChosenFolder(disk, params.folderPath);
     }

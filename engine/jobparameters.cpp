@@ -1,5 +1,6 @@
 #include "engine/jobparameters.h"
 
+#include "engine/passfilesystem.h"
 #include "platform/pathchecks.h"
 
 #include <QFile>
@@ -47,10 +48,7 @@ void DeleteOldReportFiles(JobParameters &params)
     // where nothing is ours to delete.
     if (params.folderPath.isEmpty())
         return;
-    for (const QString &path : params.reportPaths) {
-        const std::string local = QFile::encodeName(path).toStdString();
-        // Our reports are files; an empty folder of that name is not one.
-        if (FileExists(local) && !FolderExists(local))
-            std::remove(local.c_str());
-    }
+    // By the native form, which names exactly that entry on every system.
+    for (const QString &path : params.reportPaths)
+        RemoveNonFolder(EncodeNativePath(path));
 }

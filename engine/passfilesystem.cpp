@@ -142,3 +142,28 @@ QString DecodeNativePath(const std::string &path)
     const QByteArray bytes = QByteArray::fromRawData(path.data(), static_cast<int>(path.size()));
     return Utf8Names() ? QString::fromUtf8(bytes) : QFile::decodeName(bytes);
 }
+
+bool ExactLocal8Bit(const QString &text, QByteArray &local)
+{
+    local = text.toLocal8Bit();
+    return QString::fromLocal8Bit(local) == text;
+}
+
+QByteArray ShownLocal8Bit(const QString &text)
+{
+    QByteArray local;
+    if (ExactLocal8Bit(text, local))
+        return local;
+    local.clear();
+    for (int i = 0; i < text.size(); ++i) {
+        // A character beyond the first plane is two units, converted together.
+        const int units = text.at(i).isHighSurrogate() && i + 1 < text.size()
+                && text.at(i + 1).isLowSurrogate()
+            ? 2
+            : 1;
+        QByteArray one;
+        local += ExactLocal8Bit(text.mid(i, units), one) ? one : QByteArray("?");
+        i += units - 1;
+    }
+    return local;
+}

@@ -120,3 +120,14 @@ private:
 // Windows), and back for a whole path.
 std::string EncodeNativePath(const QString &path);
 QString DecodeNativePath(const std::string &path);
+
+// The local 8-bit form of `text` (QString::toLocal8Bit) in `local`; false
+// when it does not read back as the same text. The system may put a
+// look-alike where the code page lacks a character ("best fit"), and a path
+// so converted can name another, existing entry.
+bool ExactLocal8Bit(const QString &text, QByteArray &local);
+
+// `text` in the local 8-bit form for showing only: each character the code
+// page can't hold exactly is "?", which no name can hold, so the text never
+// names another entry.
+QByteArray ShownLocal8Bit(const QString &text);

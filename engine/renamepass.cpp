@@ -72,8 +72,9 @@ char *WriteUtf8(const QString &line, char *out)
     return out;
 }
 
-// One line of the report, as QString::toLocal8Bit has it (without its
-// temporary where the locale is UTF-8).
+// One line of the report in the local encoding, "?" for what it lacks (as
+// QString::toLocal8Bit has it where the locale is UTF-8, without its
+// temporary).
 void AppendReportLine(const QString &line, bool utf8, std::string &out)
 {
     const std::size_t at = out.size();
@@ -86,7 +87,7 @@ void AppendReportLine(const QString &line, bool utf8, std::string &out)
         }
         out.resize(at);
     }
-    const QByteArray local = line.toLocal8Bit();
+    const QByteArray local = ShownLocal8Bit(line);
     out.append(local.constData(), std::size_t(local.size()));
     out.push_back('\n');
 }

@@ -1,6 +1,7 @@
 #include "platform/pathchecks.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 // Answers as the Windows directory search does: it lists the entry itself
 // (a link, not what it points to), refuses a path that ends in a separator,
@@ -44,4 +45,13 @@ bool IsSystemRoot(const std::string &path)
     return !path.empty() && path.find('\0') == std::string::npos
         && stat(path.c_str(), &info) == 0 && stat("/", &root) == 0 && root.st_dev == info.st_dev
         && root.st_ino == info.st_ino;
+}
+
+bool RemoveNonFolder(const std::string &path)
+{
+    struct stat info;
+    if (path.empty() || path.find('\0') != std::string::npos || lstat(path.c_str(), &info) != 0
+        || S_ISDIR(info.st_mode) || (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)))
+        return false;
+    return unlink(path.c_str()) == 0;
 }

@@ -78,3 +78,12 @@ bool IsSystemRoot(const std::string &path)
                                 static_cast<int>(b.size()), TRUE)
         == CSTR_EQUAL;
 }
+
+bool RemoveNonFolder(const std::string &path)
+{
+    const std::wstring wide = SystemPath(path);
+    // A link to a folder carries the folder attribute too.
+    const DWORD attributes = wide.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(wide.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)
+        && DeleteFileW(wide.c_str()) != 0;
+}

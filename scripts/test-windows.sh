@@ -74,6 +74,10 @@ if ! "$wine" wineboot.exe --init >"$build/wineboot.log" 2>&1; then
   exit 1
 fi
 wine_start_time=$(seconds "$t" "$(now)")
+# Links to the tops of drives, made on this side (Wine shows them as
+# folders): C:\qb-rootlink leads to C:\, C:\qb-fsroot to Z:\ (/).
+ln -sfn . "$WINEPREFIX/drive_c/qb-rootlink"
+ln -sfn / "$WINEPREFIX/drive_c/qb-fsroot"
 
 # --- tests ------------------------------------------------------------------
 t=$(now)

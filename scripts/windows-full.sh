@@ -158,6 +158,10 @@ rm -rf "$WINEPREFIX"
 mkdir -p "$WINEPREFIX"
 "$wineserver" -p60
 "$wine" wineboot.exe --init >"$build/wineboot.log" 2>&1 || { cat "$build/wineboot.log"; exit 1; }
+# Links to the tops of drives, made on this side (Wine shows them as
+# folders): C:\qb-rootlink leads to C:\, C:\qb-fsroot to Z:\ (/).
+ln -sfn . "$WINEPREFIX/drive_c/qb-rootlink"
+ln -sfn / "$WINEPREFIX/drive_c/qb-fsroot"
 x86_64-w64-mingw32-gcc-posix -O2 -Wall -o "$build/winprobe.exe" windows/winprobe.c
 acp=$("$wine" "$build/winprobe.exe" | sed -n 's/^acp //p' | tr -d '\r')
 echo "Wine $("$wine" --version), ANSI code page $acp"

@@ -20,6 +20,7 @@ private slots:
     void refusalsComeInTheirOrder();
     void oldReportsGoOnlyWhenAskedAndBeforeTheFolderCheck();
     void acceptedJobGetsItsReportPaths();
+    void topsOfDrivesRefusedHoweverReached();
 
 private:
     QString ReportBeside(const QString &folder, int index) const
@@ -131,6 +132,33 @@ void LaunchCheckTest::acceptedJobGetsItsReportPaths()
     QCOMPARE(params.reportPaths, ReportPathsIn(params.folderPath));
     QCOMPARE(params.reportPaths.size(), 3);
     QVERIFY(QFileInfo(params.reportPaths.at(1)).isDir());
+}
+
+void LaunchCheckTest::topsOfDrivesRefusedHoweverReached()
+{
+    // A job there would rename the whole drive. Links to tops are made by
+    // the test scripts where they can (on the Linux side of Wine's drive).
+    QStringList tops;
+#ifdef _WIN32
+    tops << "C:/" << "C:\\" << "C:/qb-rootlink/" << "C:/qb-fsroot/" << "C:/qb-fsroot\\";
+#else
+    QVERIFY(MakeLink("/", root_, "rootlink"));
+    tops << "/" << "/." << "/tmp/.." << root_ + "/rootlink/" << root_ + "/rootlink/tmp/..";
+#endif
+    int tried = 0;
+    for (const QString &top : tops) {
+        if (!QFileInfo::exists(top))
+            continue; // a link the script could not make
+        ++tried;
+        JobParameters params;
+        params.kind = JobKind::Replace;
+        params.folderPath = top;
+        const LaunchRefusal refusal = CheckLaunch(params, OldReports::Keep);
+        QVERIFY2(refusal.Refused(), qPrintable(top));
+        QCOMPARE(refusal.message, QStringLiteral("文件夹不存在,请选择正确路径!"));
+        QVERIFY(!params.chosen.Found());
+    }
+    QVERIFY(tried >= 2);
 }
 
 QTEST_GUILESS_MAIN(LaunchCheckTest)

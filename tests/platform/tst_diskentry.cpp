@@ -8,9 +8,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -205,5 +210,112 @@ TEST(DiskEntry, RootLengthOfEachForm)
     EntryIdentity root;
     EXPECT_TRUE(IdentifyEntry(dir.path().substr(0, length), root));
 }
+
+#ifdef _WIN32
+// Entries made exactly as named, as another system stores them on NTFS:
+// Win32's own path rules would drop a final dot or space.
+std::wstring Exact(const std::string &path)
+{
+    std::wstring wide = fs::u8path(path).wstring();
+    for (wchar_t &c : wide)
+        if (c == L'/')
+            c = L'\\';
+    return L"\\\\?\\" + wide;
+}
+
+bool MakeExact(const std::string &path, const char *text)
+{
+    HANDLE file = CreateFileW(Exact(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    const bool ok = file != INVALID_HANDLE_VALUE
+        && WriteFile(file, text, DWORD(std::strlen(text)), &written, nullptr);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    return ok;
+}
+
+std::string ReadExact(const std::string &path)
+{
+    HANDLE file = CreateFileW(Exact(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return "<missing>";
+    char buffer[64];
+    DWORD got = 0;
+    ReadFile(file, buffer, sizeof buffer, &got, nullptr);
+    CloseHandle(file);
+    return std::string(buffer, got);
+}
+
+TEST(WindowsPaths, NamesEndingInADotOrASpaceAreTakenAsStored)
+{
+    TempDir dir;
+    const std::string folder = dir / "td";
+    ASSERT_TRUE(CreateDirectoryW(Exact(folder).c_str(), nullptr));
+    ASSERT_TRUE(MakeExact(folder + "/a.", "dotted"));
+    ASSERT_TRUE(MakeExact(folder + "/a", "plain"));
+    ASSERT_TRUE(CreateDirectoryW(Exact(folder + "/sub.").c_str(), nullptr));
+    ASSERT_TRUE(MakeExact(folder + "/sub./in.txt", "in"));
+    ASSERT_TRUE(MakeExact(folder + "/b ", "spaced"));
+
+    OpenFolder open;
+    EntryIdentity identity;
+    ASSERT_TRUE(open.Open(folder, identity));
+    EXPECT_TRUE(open.Rename("a.", "a_").Succeeded());
+    EXPECT_EQ(ReadExact(folder + "/a"), "plain");
+    EXPECT_EQ(ReadExact(folder + "/a_"), "dotted");
+    EXPECT_TRUE(open.Rename("b ", "b_").Succeeded());
+    EXPECT_EQ(ReadExact(folder + "/b_"), "spaced");
+    // The folder "sub." is read, not some "sub".
+    DirListing listing;
+    EntryIdentity sub;
+    ASSERT_TRUE(ReadFolder(folder + "/sub.", sub, listing));
+    ASSERT_EQ(listing.entries.size(), 1u);
+    EXPECT_STREQ(listing.Name(listing.entries[0]), "in.txt");
+    EXPECT_FALSE(listing.unreadable);
+    DiskEntry entry;
+    EXPECT_TRUE(ReadDiskEntry(folder + "/sub./in.txt", entry));
+    open.Close();
+    for (const char *name : {"/sub./in.txt", "/a", "/a_", "/b_"})
+        DeleteFileW(Exact(folder + name).c_str());
+    RemoveDirectoryW(Exact(folder + "/sub.").c_str());
+}
+
+TEST(WindowsPaths, PathsPastMaxPathAreReadAndRenamedIn)
+{
+    TempDir dir;
+    std::string folder = dir.path();
+    while (folder.size() < 700) {
+        folder += "/" + std::string(60, 'd');
+        ASSERT_TRUE(CreateDirectoryW(Exact(folder).c_str(), nullptr)) << folder.size();
+    }
+    ASSERT_TRUE(MakeExact(folder + "/old.txt", "deep"));
+    EXPECT_TRUE(FolderPathFits(folder + "/"));
+    DirListing listing;
+    EntryIdentity identity;
+    ASSERT_TRUE(ReadFolder(folder, identity, listing));
+    ASSERT_EQ(listing.entries.size(), 1u);
+    OpenFolder open;
+    ASSERT_TRUE(open.Open(folder, identity));
+    EXPECT_TRUE(open.Rename("old.txt", "new.txt").Succeeded());
+    EXPECT_EQ(ReadExact(folder + "/new.txt"), "deep");
+    std::string final;
+    ASSERT_TRUE(FinalPathOf(folder, final));
+    EXPECT_EQ(final.find('?'), std::string::npos) << "shown without the extended-length prefix";
+    open.Close();
+    DeleteFileW(Exact(folder + "/new.txt").c_str());
+    for (; folder.size() > dir.path().size(); folder.resize(folder.rfind('/')))
+        RemoveDirectoryW(Exact(folder).c_str());
+}
+
+TEST(WindowsPaths, SuperscriptPortNumbersAreDevices)
+{
+    std::string stored;
+    for (const char *name : {"COM\xC2\xB9", "lpt\xC2\xB2.txt", "COM\xC2\xB3"})
+        EXPECT_FALSE(StoredNameOf(name, stored)) << name;
+    EXPECT_TRUE(StoredNameOf("COM\xC2\xBC", stored)); // one quarter is no digit
+}
+#endif
 
 } // namespace

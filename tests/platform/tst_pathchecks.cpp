@@ -1,4 +1,5 @@
 #include "platform/pathchecks.h"
+#include "platform/dirscan.h"
 
 #include "tests/support/tempdir.h"
 
@@ -6,6 +7,7 @@
 
 #include <fstream>
 #include <string>
+#include <vector>
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -125,5 +127,35 @@ TEST_P(PathChecksTest, AnswersAsTheDirectorySearch)
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, PathChecksTest, testing::ValuesIn(kPathCases));
+
+// A job's folder is refused at the top of a file system, however a link
+// leads there: told from the final path, by the system.
+TEST(SystemRoot, TopsOfFileSystemsAndLinksToThem)
+{
+    TempDir dir;
+    EXPECT_FALSE(IsSystemRoot(dir.path()));
+    EXPECT_FALSE(IsSystemRoot(dir.path() + "/"));
+    EXPECT_FALSE(IsSystemRoot(""));
+    std::vector<std::string> links; // made beside the tree, leading to a top
+#ifdef _WIN32
+    EXPECT_TRUE(IsSystemRoot("C:/"));
+    EXPECT_TRUE(IsSystemRoot("C:\\"));
+    EXPECT_FALSE(IsSystemRoot("C:/windows"));
+    // Made on the other side of the drive by the test script (Wine shows
+    // such links as folders), where the script could.
+    for (const char *link : {"C:/qb-rootlink", "C:/qb-fsroot"})
+        if (std::filesystem::exists(link))
+            links.push_back(link);
+#else
+    EXPECT_TRUE(IsSystemRoot("/"));
+    ASSERT_EQ(symlink("/", (dir / "rootlink").c_str()), 0);
+    links.push_back(dir / "rootlink");
+#endif
+    for (const std::string &link : links) {
+        std::string final;
+        ASSERT_TRUE(FinalPathOf(link, final)) << link;
+        EXPECT_TRUE(IsSystemRoot(final)) << link << " -> " << final;
+    }
+}
 
 } // namespace
