@@ -3,6 +3,7 @@
 
 #include "app/startup.h"
 #include "platform/processlist.h"
+#include "platform/processlist_choice.h"
 
 #include "tests/support/tempdir.h"
 
@@ -32,6 +33,99 @@
 #endif
 
 namespace {
+
+// The choice behind the rule, on listed entries as the system would give
+// them: on Windows the list holds every session's processes, owners that
+// can't be read, and copies that can't be opened.
+ListedProcess Listed(unsigned long pid, const char *name, unsigned long session, bool sameUser)
+{
+    ListedProcess process;
+    process.pid = pid;
+    process.executableName = name;
+    process.sessionKnown = true;
+    process.session = session;
+    process.userKnown = true;
+    process.sameUser = sameUser;
+    return process;
+}
+
+const char kName[] = "Quillbarrow.exe";
+const unsigned long kCallerPid = 500;
+const unsigned long kCallerSession = 1;
+
+// Entries of every kind the rule must leave alone, then the caller.
+std::vector<ListedProcess> ForeignThenCaller()
+{
+    ListedProcess unknownSession = Listed(103, kName, kCallerSession, true);
+    unknownSession.sessionKnown = false;
+    ListedProcess unknownUser = Listed(104, kName, kCallerSession, true);
+    unknownUser.userKnown = false;  // could not be opened for a look
+    return {Listed(101, kName, kCallerSession, false),  // another user, same session
+            Listed(102, kName, 2, true),                // this user, another session
+            unknownSession,
+            unknownUser,
+            Listed(105, "quillbarrow.exe", kCallerSession, true),
+            Listed(kCallerPid, kName, kCallerSession, true)};
+}
+
+// Runs the choice with an ending that fails for the pids in `refusing`.
+struct Ending
+{
+    std::vector<unsigned long> refusing;
+    std::vector<unsigned long> tried;
+
+    long Run(const std::vector<ListedProcess> &listed)
+    {
+        return EndFirstOwnCopy(listed, kName, kCallerPid, kCallerSession,
+                               [this](const ListedProcess &process) {
+                                   tried.push_back(process.pid);
+                                   return std::find(refusing.begin(), refusing.end(), process.pid)
+                                          == refusing.end();
+                               });
+    }
+};
+
+TEST(OwnCopyChoiceTest, OnlyTheCallersSessionAndUserCount)
+{
+    std::vector<ListedProcess> listed = ForeignThenCaller();
+    EXPECT_EQ(CountOwnCopies(listed, kName, kCallerSession), 1);
+    listed.push_back(Listed(600, kName, kCallerSession, true));
+    EXPECT_EQ(CountOwnCopies(listed, kName, kCallerSession), 2);
+    // Seen from the other session, only that session's copy of this user is one.
+    EXPECT_EQ(CountOwnCopies(listed, kName, 2), 1);
+}
+
+TEST(OwnCopyChoiceTest, OtherUsersSessionsAndUnknownOwnersAreNeverEnded)
+{
+    Ending alone;
+    EXPECT_EQ(alone.Run(ForeignThenCaller()), -1);
+    EXPECT_TRUE(alone.tried.empty());
+
+    // Listed before this user's copy, they neither are ended nor stop the walk.
+    std::vector<ListedProcess> listed = ForeignThenCaller();
+    listed.push_back(Listed(600, kName, kCallerSession, true));
+    listed.push_back(Listed(601, kName, kCallerSession, true));
+    Ending ending;
+    EXPECT_EQ(ending.Run(listed), 6);
+    EXPECT_EQ(ending.tried, std::vector<unsigned long>({600}));
+}
+
+TEST(OwnCopyChoiceTest, ACopyThatCannotBeEndedIsPassedOver)
+{
+    std::vector<ListedProcess> listed = {Listed(600, kName, kCallerSession, true),
+                                         Listed(kCallerPid, kName, kCallerSession, true),
+                                         Listed(601, kName, kCallerSession, true),
+                                         Listed(602, kName, kCallerSession, true)};
+    Ending ending;
+    ending.refusing = {600};
+    EXPECT_EQ(ending.Run(listed), 2);
+    EXPECT_EQ(ending.tried, std::vector<unsigned long>({600, 601}));
+
+    Ending none;
+    none.refusing = {600, 601, 602};
+    EXPECT_EQ(none.Run(listed), -1);
+    EXPECT_EQ(none.tried, std::vector<unsigned long>({600, 601, 602}));
+}
 
 using Clock = std::chrono::steady_clock;
 // Generous: sanitizer builds and Wine on a loaded machine start slowly.
