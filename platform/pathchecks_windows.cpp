@@ -66,9 +66,11 @@ std::wstring Plain(std::wstring path)
 
 bool IsSystemRoot(const std::string &path)
 {
+    if (path.empty())
+        return false;
     const std::wstring wide = SystemPath(path);
     if (wide.empty())
-        return true;
+        return true; // can't be told: not to be risked
     std::wstring volume(wide.size() + 2, L'\0');
     if (!GetVolumePathNameW(wide.c_str(), &volume[0], static_cast<DWORD>(volume.size())))
         return true; // can't be told: not to be risked
