@@ -5,7 +5,7 @@
 #   window title, its placement for the screen size Wine reports, the tray
 #   icon, a second copy ending the first, a replace job on Chinese names, the
 #   report in GBK with CR LF, Notepad started on it, the folder remembered in
-#   GBK in the settings file.
+#   GBK in the settings file, a folder linked to the top of drive C refused.
 # Usage: wine_window_test.sh ZIP WINPROBE_EXE WORK_FOLDER
 # Needs WINE, WINESERVER, DISPLAY, LANG=zh_CN.UTF-8 (and LOCPATH where that
 # locale lives). Ends with "window test: N passed, N failed".
@@ -164,6 +164,37 @@ settings_in_gbk() {
 }
 check "the settings file holds the folder in GBK, written by the job" settings_in_gbk
 if ! settings_in_gbk; then od -c "$app/Quillbarrow.qzt" | head -n 6; fi
+
+# --- a folder that is a link to the top of drive C is refused --------------------
+# Made on this side of the drive, where Wine shows it as a folder. A job
+# there would rename the whole drive: the sentinel must keep its name, and
+# the settings file must not learn the folder.
+ln -sfn . "$WINEPREFIX/drive_c/qb-rootlink"
+printf 's' >"$WINEPREFIX/drive_c/qb-sentinel old.txt"
+mkdir -p "$WINEPREFIX/drive_c/qb-plain" && printf 'p' >"$WINEPREFIX/drive_c/qb-plain/old.txt"
+cp "$app/Quillbarrow.qzt" "$work/settings-before-root"
+root_refused() {
+  [ -f "$WINEPREFIX/drive_c/qb-sentinel old.txt" ] && [ ! -e "$WINEPREFIX/drive_c/qb-sentinel new.txt" ] \
+    && [ ! -e "$WINEPREFIX/drive_c/$report_name" ] && cmp -s "$app/Quillbarrow.qzt" "$work/settings-before-root"
+}
+plain_renamed() { [ -f "$WINEPREFIX/drive_c/qb-plain/new.txt" ]; }
+# From the replace button back to the folder field, a folder, then forward
+# to the button again.
+run_in() {
+  xdotool windowfocus --sync "$xwindow" 2>/dev/null || true
+  sleep 1
+  xdotool key --delay 150 shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab ctrl+a
+  xdotool type --delay 120 "$1"
+  xdotool key --delay 150 Tab Tab Tab Tab Tab Tab space
+}
+if [ -n "$xwindow" ]; then
+  run_in 'C:\qb-rootlink\'
+  sleep 5
+fi
+check "a folder linked to the top of drive C is refused: nothing renamed, nothing remembered" root_refused
+# The same keys on a plain folder run the job: they do reach the field.
+[ -n "$xwindow" ] && run_in 'C:\qb-plain\'
+check "the same keys on a plain folder run the job" wait_for 30 plain_renamed
 
 probe_out >"$work/probe-final.txt"
 finish

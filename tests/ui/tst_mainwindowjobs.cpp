@@ -133,6 +133,24 @@ private slots:
         QTRY_VERIFY(allActionButtonsEnabled());
     }
 
+    void topOfADriveIsRefusedHoweverReached()
+    {
+        // A job there would rename the whole drive.
+#ifdef _WIN32
+        const QString top = QStringLiteral("C:/qb-rootlink/"); // made by the test script
+        if (!QFileInfo::exists(top))
+            QSKIP("no link to the top of drive C here");
+#else
+        QVERIFY(MakeLink(QStringLiteral("/"), root(), QStringLiteral("rootlink")));
+        const QString top = root() + QStringLiteral("/rootlink/");
+#endif
+        edit("lEdt_SourcePath")->setText(top);
+        edit("lEdt_FindText")->setText(QStringLiteral("\u0001never"));
+        button("pBtn_ReplaceExcelText")->click();
+        QCOMPARE(label()->text(), QStringLiteral("文件夹不存在,请选择正确路径!"));
+        QVERIFY(allActionButtonsEnabled());
+    }
+
     void insertTextWithAnIllegalCharacterIsRefusedFirst()
     {
         QVERIFY(MakeFile(root(), kRenameReport));

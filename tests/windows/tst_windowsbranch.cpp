@@ -4,6 +4,7 @@
 // report in GBK with CR LF, the settings file in GBK, the command line on
 // Chinese names, and names that the code page can't hold.
 #include "app/startup.h"
+#include "engine/checks.h"
 #include "engine/folderscan.h"
 #include "engine/jobparameters.h"
 #include "engine/renamepass.h"
@@ -480,6 +481,39 @@ private slots:
         QCOMPARE(Tree(folder), QStringList{QStringLiteral("old.txt")});
         QCOMPARE(ReadFile(home.filePath(QStringLiteral("Quillbarrow.qzt"))), QByteArray("sourcePath=\r\n"));
         QVERIFY(shown.isEmpty());
+    }
+
+    // Code page 936 has no superscript one: the system's best fit writes it
+    // as "1". A path so converted names another, existing folder, which must
+    // be neither checked, nor cleared of its reports, nor named in a report.
+    void bestFitLookAlikesNameNoOtherEntry()
+    {
+        const QString sup = QString::fromUtf8("bf\xC2\xB9"), plain = QStringLiteral("bf1");
+        for (const QString &folder : {sup, plain}) {
+            QVERIFY(MakeFile(root(), folder + QStringLiteral("/x\xC2\xB9o.txt")));
+            QVERIFY(MakeFile(root(), folder + QLatin1Char('/') + kReport, "old report"));
+        }
+        QCOMPARE(sup.toLocal8Bit(), QByteArray("bf1")); // the look-alike this is about
+        JobParameters params;
+        params.kind = JobKind::Replace;
+        params.folderPath = root() + QLatin1Char('/') + sup + QLatin1Char('/');
+        const LaunchRefusal refusal = CheckLaunch(params, OldReports::Delete);
+        QCOMPARE(refusal.message, QStringLiteral("文件夹不存在,请选择正确路径!"));
+        // Its own old report went, by its wide name; the look-alike's stays.
+        QVERIFY(!QFile::exists(root() + QLatin1Char('/') + sup + QLatin1Char('/') + kReport));
+        QCOMPARE(ReadFile(root() + QLatin1Char('/') + plain + QLatin1Char('/') + kReport),
+                 QByteArray("old report"));
+
+        // A report line shows "?" for the superscript, never the "1" of
+        // another name.
+        QVERIFY(QFile::remove(root() + QLatin1Char('/') + plain + QLatin1Char('/') + kReport));
+        Sink sink;
+        const PassOutcome outcome =
+            Replace(root() + QLatin1Char('/') + plain + QLatin1Char('/'), QStringLiteral("o"),
+                    QStringLiteral("p"), sink);
+        QCOMPARE(outcome.filesChanged, 1);
+        const QByteArray report = ReadFile(root() + QLatin1Char('/') + plain + QLatin1Char('/') + kReport);
+        QVERIFY2(report.endsWith("\\x?o.txt\r\n"), report.constData());
     }
 
     // --- the command line ---------------------------------------------------------------
