@@ -51,6 +51,7 @@ struct MemoryFileSystem::Entry
     bool identityKnown = false;
     EntryIdentity identity;    // a file's or system file's own
     int actsAsOwner = -1;      // unknown until a rename in a folder of owners only asks
+    int locked = -1;           // immutable or append-only; unknown until a rename asks
     bool linkRead = false;
     LinkTextStatus linkStatus = LinkTextStatus::Unreadable;
     int linkError = 0;
@@ -73,10 +74,12 @@ struct MemoryFileSystem::Folder
     bool unreadable = false; // the disk could not list it, or not to its end
     // Unknown (-1) until a rename asks: whether the process may change it,
     // whether only the owners of its entries may rename them (the process
-    // being neither the folder's owner nor privileged), the longest name
+    // being neither the folder's owner nor privileged), whether nothing may
+    // be taken out of it by anyone, the longest name
     // its file system takes (0: no limit told).
     int writable = -1;
     int ownersOnly = -1;
+    int locked = -1; // immutable or append-only: nothing may be taken out
     // Where the file system takes names differing in case for one: the
     // entries by NameKey, built when a rename first asks.
     bool keysBuilt = false;
@@ -203,6 +206,7 @@ MemoryFileSystem::Entry *MemoryFileSystem::Lookup(Folder *folder, const std::str
     entry.hidden = disk.hidden;
     entry.diskName = name;
     entry.actsAsOwner = disk.actsAsOwner ? 1 : 0;
+    entry.locked = disk.lockedInPlace ? 1 : 0;
     if (disk.kind != DirEntryKind::Link && disk.kind != DirEntryKind::Folder) {
         entry.identity = disk.identity;
         entry.identityKnown = true;
@@ -327,6 +331,7 @@ EntryIdentity MemoryFileSystem::IdentityOf(const Place &place)
         if (ReadDiskEntry(place.holder->diskPath + entry.diskName, disk)) {
             entry.identity = disk.identity;
             entry.actsAsOwner = disk.actsAsOwner ? 1 : 0;
+            entry.locked = disk.lockedInPlace ? 1 : 0;
         } else
             entry.identity = {~std::uint64_t(0), ++madeUp_};
     }
@@ -346,18 +351,22 @@ bool MemoryFileSystem::MayTakeOut(Folder *folder, Entry &entry)
         return false;
     if (folder->ownersOnly < 0) {
         DiskEntry disk;
-        folder->ownersOnly =
-            ReadDiskEntry(folder->diskPath, disk) && disk.ownersOnly && !disk.actsAsOwner ? 1 : 0;
+        const bool read = ReadDiskEntry(folder->diskPath, disk);
+        folder->ownersOnly = read && disk.ownersOnly && !disk.actsAsOwner ? 1 : 0;
+        folder->locked = read && disk.lockedInPlace ? 1 : 0;
     }
-    if (folder->ownersOnly == 0)
-        return true;
-    if (entry.actsAsOwner < 0) {
+    if (folder->locked == 1)
+        return false;
+    if (entry.locked < 0 || (folder->ownersOnly == 1 && entry.actsAsOwner < 0)) {
         // One the disk no longer has was the copy's own to begin with.
         DiskEntry disk;
-        entry.actsAsOwner =
-            !ReadDiskEntry(folder->diskPath + entry.diskName, disk) || disk.actsAsOwner ? 1 : 0;
+        const bool read = ReadDiskEntry(folder->diskPath + entry.diskName, disk);
+        entry.actsAsOwner = !read || disk.actsAsOwner ? 1 : 0;
+        entry.locked = read && disk.lockedInPlace ? 1 : 0;
     }
-    return entry.actsAsOwner == 1;
+    if (entry.locked == 1)
+        return false;
+    return folder->ownersOnly == 0 || entry.actsAsOwner == 1;
 }
 
 MemoryFileSystem::Entry *MemoryFileSystem::FoldedOccupant(Folder *folder,

@@ -47,7 +47,9 @@ public:
     // every rename in a folder the process may not write to, and, in a
     // folder whose entries only their owners may rename (sticky), the
     // renaming of an entry that is neither the process's nor its folder's
-    // (NotPermitted), unless the process is privileged. A folder reached
+    // (NotPermitted), unless the process is privileged; and, privileged or
+    // not, the renaming of an entry that is immutable or append-only, and
+    // every rename in a folder that is (NotPermitted). A folder reached
     // through a link whose target can't be read fails with OtherError.
     RenameResult RenameIn(const std::string &folder, const EntryIdentity &identity,
                           const char *name, const char *newName) override;

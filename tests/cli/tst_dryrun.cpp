@@ -3,7 +3,8 @@
 // links, hidden entries, case variants, names that collide), each job planned
 // in memory and then run on the disk; the plan must be what happened. Then
 // the same on small trees at the file system's limits: names one byte too
-// long, and sticky folders holding other users' entries.
+// long, sticky folders holding other users' entries, and immutable and
+// append-only entries.
 //
 // On Windows (run under Wine in the Chinese locale) the trees are Windows
 // trees instead: Chinese, ASCII and mixed names, case variants that are one
@@ -33,6 +34,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <random>
 #ifdef _WIN32
 #include <windows.h>
@@ -812,11 +814,37 @@ class TestDryRun : public QObject
 
 private:
     QTemporaryDir temp_;
+#ifndef _WIN32
+    std::unique_ptr<QTemporaryDir> buildTemp_; // under the build tree: maybe another file system
+#endif
     QByteArray container_;
     int rowsRun_ = 0, rows_ = 0;
     int existsChecked_ = 0, takenChecked_ = 0;
 #ifdef _WIN32
     int tooLong_ = 0, trailing_ = 0, refused_ = 0, caseChanges_ = 0;
+#endif
+#ifndef _WIN32
+    // A folder whose file system takes the immutable and append-only flags,
+    // with the privilege to set them: the temporary folder's, else one in
+    // the build tree; empty when neither.
+    QByteArray LockableFolder()
+    {
+        if (!buildTemp_)
+            buildTemp_.reset(new QTemporaryDir(QCoreApplication::applicationDirPath()
+                                               + QStringLiteral("/dryrun-XXXXXX")));
+        for (const QTemporaryDir *dir : {&temp_, buildTemp_.get()}) {
+            const QByteArray probe = QFile::encodeName(dir->path()) + "/lock-probe";
+            if (!dir->isValid() || !MakeFile(probe))
+                continue;
+            const bool takes = testtree::SetImmutable(probe, true)
+                && testtree::SetImmutable(probe, false) && testtree::SetAppendOnly(probe, true)
+                && testtree::SetAppendOnly(probe, false);
+            testtree::RemoveTree(probe);
+            if (takes)
+                return QFile::encodeName(dir->path());
+        }
+        return QByteArray();
+    }
 #endif
 #ifdef _WIN32
     // Every file call goes through Wine's server: fewer trees, to keep the
@@ -1087,6 +1115,51 @@ private slots:
             return;
         CompareOutcomes(asRoot);
         QCOMPARE(RealOutcome(asRoot, QStringLiteral("sticky/a1")), RenameOutcome::Renamed);
+    }
+
+    // No one, root included, may rename an immutable or append-only entry,
+    // nor rename or delete anything in a folder that is either.
+    void lockedEntriesStayWhereTheyAre()
+    {
+        const QByteArray base = LockableFolder();
+        if (base.isEmpty())
+            QSKIP("no file system here takes the immutable and append-only flags from this "
+                  "process (tmpfs or overlay without them, or no CAP_LINUX_IMMUTABLE)");
+        const QByteArray container = base + "/locked";
+        container_ = container;
+        const QByteArray root = container + "/root/";
+        QVERIFY(::mkdir(container.constData(), 0755) == 0);
+        QVERIFY(::mkdir(root.constData(), 0755) == 0);
+        QVERIFY(::mkdir(root + "adir", 0755) == 0);
+        QVERIFY(::mkdir(root + "aimm", 0755) == 0);
+        for (const char *file : {"a1", "a2", "a5", "adir/a3", "aimm/a4"})
+            QVERIFY(MakeFile(root + file));
+        // An old report that can't be deleted: the copy must keep it too.
+        const QByteArray oldReport = root + QFile::encodeName(ReportFileNames().first());
+        QVERIFY(MakeFile(oldReport));
+        QString why;
+        QVERIFY2(testtree::SetImmutable(root + "a1", true, &why), qPrintable(why));
+        QVERIFY2(testtree::SetAppendOnly(root + "a2", true, &why), qPrintable(why));
+        QVERIFY2(testtree::SetAppendOnly(root + "adir", true, &why), qPrintable(why));
+        QVERIFY2(testtree::SetImmutable(root + "aimm", true, &why), qPrintable(why));
+        QVERIFY2(testtree::SetImmutable(oldReport, true, &why), qPrintable(why));
+
+        JobParameters params;
+        params.kind = JobKind::Replace;
+        params.folderPath = QFile::decodeName(root);
+        params.findText = QStringLiteral("a");
+        params.replacementText = QStringLiteral("b");
+        Comparison compared;
+        PlanAndRun(params, true, container, compared);
+        if (QTest::currentTestFailed())
+            return;
+        CompareOutcomes(compared);
+        for (const char *tail : {"/a1", "/a2", "adir/a3", "aimm/a4", "/adir", "/aimm"})
+            QVERIFY2(RealOutcome(compared, QString::fromLatin1(tail)) == RenameOutcome::NotPermitted,
+                     tail);
+        QCOMPARE(RealOutcome(compared, QStringLiteral("/a5")), RenameOutcome::Renamed);
+        struct stat info;
+        QVERIFY(::lstat(oldReport.constData(), &info) == 0);
     }
 #endif
 };
