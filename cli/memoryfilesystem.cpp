@@ -636,3 +636,53 @@ bool MemoryFileSystem::RemoveNonFolder(const std::string &folderPath, const char
     folder->entries.erase(at);
     return true;
 }
+
+TextFileStatus MemoryFileSystem::CreateNewFile(const std::string &folderPath,
+                                               const std::string &name,
+                                               const std::vector<std::string> &)
+{
+    TextFileStatus status; // NotCreated, with no system code: the copy has none
+    Place place;
+    std::string stored;
+    if (!PlainName(name.c_str()) || name.find('\0') != std::string::npos
+        || !StoredNameOf(name.c_str(), stored)) {
+        createRefusal_ = RenameOutcome::InvalidName;
+        return status;
+    }
+    if (!ResolveFromTop(folderPath, true, place) || !place.folder) {
+        createRefusal_ = RenameOutcome::Vanished;
+        return status;
+    }
+    Folder *folder = place.folder;
+    // As the system checks: the name's length, then whether anything
+    // stands there, and only then the right to add to the folder.
+    if (!NameFits(folder, stored)) {
+        createRefusal_ = RenameOutcome::NameTooLong;
+        return status;
+    }
+    if (Lookup(folder, stored)) {
+        createRefusal_ = RenameOutcome::TargetExists;
+        return status;
+    }
+    if (!Writable(folder)) {
+        createRefusal_ = RenameOutcome::NotPermitted;
+        return status;
+    }
+    Entry entry;
+    entry.kind = DirEntryKind::File;
+    entry.hidden = HiddenFollowsName() && stored[0] == '.';
+    entry.diskName = stored;
+    // Nothing on the disk stands for it: whatever the disk has at that name
+    // is another entry.
+    entry.identityKnown = true;
+    entry.identity = {~std::uint64_t(0), ++madeUp_};
+    entry.actsAsOwner = 1;
+    entry.locked = 0;
+    Entry &added = folder->entries.emplace(stored, std::move(entry)).first->second;
+    folder->absent.erase(stored);
+    if (folder->keysBuilt)
+        folder->keys.emplace(NameKey(stored), &added);
+    createRefusal_ = RenameOutcome::Renamed;
+    status.result = TextFileResult::Written;
+    return status;
+}

@@ -55,6 +55,14 @@ public:
                           const char *name, const char *newName) override;
     bool IdentifyIn(const std::string &folder, const EntryIdentity &identity, const char *name,
                     EntryIdentity &entry) override;
+    // Adds a file to the copy, writing nothing anywhere; refused (NotCreated)
+    // as the system would refuse it: when anything stands at the name, when
+    // the folder is not there or the process may not add to it, or when the
+    // name is longer than its file system takes. CreateRefusal() then says
+    // why, as a rename's outcome would.
+    TextFileStatus CreateNewFile(const std::string &folder, const std::string &name,
+                                 const std::vector<std::string> &blocks) override;
+    RenameOutcome CreateRefusal() const { return createRefusal_; }
 
     // As deleting an old report does: removes the entry `name` of the folder
     // at `folder` when one stands there that is neither a folder nor a link
@@ -96,4 +104,5 @@ private:
     // error, -1 without one; 0 when none was met.
     int unfollowed_ = 0;
     int heldUnfollowed_ = 0;
+    RenameOutcome createRefusal_ = RenameOutcome::Renamed;
 };

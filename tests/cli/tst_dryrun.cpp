@@ -3,8 +3,8 @@
 // links, hidden entries, case variants, names that collide), each job planned
 // in memory and then run on the disk; the plan must be what happened. Then
 // the same on small trees at the file system's limits: names one byte too
-// long, sticky folders holding other users' entries, and immutable and
-// append-only entries.
+// long, sticky folders holding other users' entries, immutable and
+// append-only entries, and a rename report whose name a rename took.
 //
 // On Windows (run under Wine in the Chinese locale) the trees are Windows
 // trees instead: Chinese, ASCII and mixed names, case variants that are one
@@ -12,6 +12,8 @@
 // and jobs whose new names end in dots or spaces (which the system drops) or
 // hold characters no Windows name may hold. No links: Wine makes none.
 
+#include "cli/clijob.h"
+#include "cli/commandline.h"
 #include "cli/dryrun.h"
 #include "cli/memoryfilesystem.h"
 #include "engine/jobparameters.h"
@@ -264,6 +266,11 @@ public:
 #endif
     }
     void PassEnded(const QString &line) override { summary = line; }
+    void ReportWritten(const QString &) override { reportTried = reportWritten = true; }
+    void ReportFailed(const QString &, const TextFileStatus &) override { reportTried = true; }
+
+    bool reportTried = false;
+    bool reportWritten = false;
 
 private:
     const Occupants &atStart_;
@@ -695,17 +702,15 @@ void PlanAndRun(JobParameters params, bool deleteOldReports, const QByteArray &c
     if (plan.renames.size() == real.attempts.size())
         CountWindowsCases(out);
 #endif
-    if (outcome.reportWritten)
+    // The report stays: the copy must hold it too.
+    QCOMPARE(plan.reportTried, real.reportTried);
+    QCOMPARE(plan.reportWritten, real.reportWritten);
 #ifdef _WIN32
-        QVERIFY(QFile::remove(params.folderPath + RenameReportFileName()));
     for (const Attempt &attempt : real.attempts)
         QVERIFY2(attempt.caseMade, qPrintable(attempt.oldPath + QLatin1String(" -> ")
                                               + attempt.targetPath));
     if (UnderWine() && AddsLeadingDot(plan))
         QSKIP("a rename adds a leading dot: Wine lists such a name as hidden, Windows doesn't");
-#else
-        QCOMPARE(std::remove(QFile::encodeName(params.folderPath + RenameReportFileName())),
-                 0);
 #endif
 
     QCOMPARE(plan.renames.size(), real.attempts.size());
@@ -785,6 +790,14 @@ void CompareOutcomes(const Comparison &compared)
                             + QString::number(int(compared.real.at(i).outcome))));
 }
 #endif
+
+// The command line's exit code for `arguments`, ROOT standing for `root`.
+int ExitCodeOf(QStringList arguments, const QString &root)
+{
+    arguments.replaceInStrings(QStringLiteral("ROOT"), root);
+    const ParsedCommandLine parsed = ParseCommandLine(arguments);
+    return parsed.ok ? RunRenameCommand(parsed.request) : -1;
+}
 
 // The real run's outcome for the entry whose old path ends in `tail`.
 RenameOutcome RealOutcome(const Comparison &compared, const QString &tail)
@@ -952,6 +965,61 @@ private slots:
         refused_ += compared.refused;
         caseChanges_ += compared.caseChanges;
 #endif
+    }
+
+    // The rename report is made after the renames, new, in the chosen
+    // folder: the dry run must find a renamed entry standing at its name as
+    // the real run does, and end with the same code.
+    void reportPlannedAsTheRealRunMakesIt_data()
+    {
+        QTest::addColumn<QStringList>("arguments"); // ROOT: a folder holding a.txt
+        QTest::addColumn<bool>("written");           // whether the report is made
+        QTest::addColumn<int>("code");
+        const QString reportName = QFileInfo(RenameReportFileName()).completeBaseName();
+        QTest::newRow("a rename takes the report's name")
+            << QStringList{"replace", "ROOT", "a", reportName} << false << 1;
+        QTest::newRow("the same, writing no report")
+            << QStringList{"replace", "ROOT", "a", reportName, "--no-report"} << false << 0;
+        QTest::newRow("the report made") << QStringList{"replace", "ROOT", "a", "b"} << true << 0;
+    }
+
+    void reportPlannedAsTheRealRunMakesIt()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, written);
+        QFETCH(int, code);
+        const QString container = temp_.path() + QStringLiteral("/report");
+        const QString root = container + QStringLiteral("/T");
+        container_ = NativeBytes(container);
+        const auto makeTree = [&] {
+            return QDir().mkpath(root) && QFile(root + QStringLiteral("/a.txt")).open(QIODevice::WriteOnly);
+        };
+        QVERIFY(makeTree());
+        QStringList withRoot = arguments;
+        withRoot.replaceInStrings(QStringLiteral("ROOT"), root);
+        const CliRequest request = ParseCommandLine(withRoot).request;
+
+        JobParameters params;
+        params.kind = JobKind::Replace;
+        params.folderPath = root + QLatin1Char('/');
+        params.findText = request.findText;
+        params.replacementText = request.replacementText;
+        params.writeReport = !request.noReport;
+        Comparison compared;
+        PlanAndRun(params, params.writeReport, container_, compared);
+        if (QTest::currentTestFailed())
+            return;
+        QCOMPARE(compared.plan.renames.size(), 1);
+        QVERIFY(compared.plan.renames.first().result.Succeeded());
+        QCOMPARE(compared.plan.reportTried, params.writeReport);
+        QCOMPARE(compared.plan.reportWritten, written);
+
+        // The command line, dry and then for real, on the tree made afresh.
+        cleanup();
+        QVERIFY(makeTree());
+        const int dry = ExitCodeOf(arguments + QStringList{"--dry-run"}, root);
+        QCOMPARE(dry, ExitCodeOf(arguments, root));
+        QCOMPARE(dry, code);
     }
 
 #ifdef _WIN32
@@ -1160,6 +1228,7 @@ private slots:
         QCOMPARE(RealOutcome(compared, QStringLiteral("/a5")), RenameOutcome::Renamed);
         struct stat info;
         QVERIFY(::lstat(oldReport.constData(), &info) == 0);
+        QVERIFY(compared.plan.reportWritten);
     }
 #endif
 };
