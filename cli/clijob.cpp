@@ -152,8 +152,6 @@ private:
     bool reportFailed_ = false;
 };
 
-// The plan, then the summary the real run would print; exit code as a real
-// run's.
 // What the scans could not reach, on standard error; true when anything.
 bool ReportUnreached(const PassOutcome &outcome)
 {
@@ -180,18 +178,22 @@ bool ReportUnreached(const PassOutcome &outcome)
     return any;
 }
 
+// The plan, then the summary the real run would print, then what it would
+// say on standard error; exit code as a real run's.
 int PrintDryRun(const JobParameters &params, bool deleteOldReports)
 {
     const RenamePlan plan = PlanRenameJob(params, deleteOldReports);
-    bool allRenamed = true;
     for (const PlannedRename &rename : plan.renames) {
         const QByteArray line = PlanLine(rename) + '\n';
         std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), stdout);
-        allRenamed = allRenamed && rename.result.Succeeded();
     }
     PrintLine(stdout, plan.summary);
-    const bool unreached = ReportUnreached(plan.outcome);
-    return allRenamed && !unreached ? ExitAllRenamed : ExitSomeFailed;
+    if (plan.reportTried && !plan.reportWritten)
+        PrintError(QStringLiteral("would not create the rename report %1: %2")
+                       .arg(plan.reportPath, QString::fromLocal8Bit(
+                                                 FailureReason(plan.reportRefusal))));
+    ReportUnreached(plan.outcome);
+    return PlanSucceeds(plan) ? ExitAllRenamed : ExitSomeFailed;
 }
 
 } // namespace
@@ -278,9 +280,12 @@ int RunRenameCommand(const CliRequest &request)
         return ExitRefused;
     }
 
+    // Old reports are the user's to keep when this run writes none.
+    params.writeReport = !request.noReport;
+
     // After the same checks, before anything on the disk is touched.
     if (request.dryRun)
-        return PrintDryRun(params, !request.noReport);
+        return PrintDryRun(params, params.writeReport);
 
     std::unique_ptr<JournalWriter> journal;
     if (!request.journalPath.isEmpty()) {
@@ -298,8 +303,6 @@ int RunRenameCommand(const CliRequest &request)
         }
     }
 
-    // Old reports are the user's to keep when this run writes none.
-    params.writeReport = !request.noReport;
     if (params.writeReport)
         DeleteOldReportFiles(params);
 

@@ -26,6 +26,18 @@ public:
 
     void PassEnded(const QString &summary) override { plan_.summary = summary; }
 
+    void ReportWritten(const QString &path) override
+    {
+        plan_.reportTried = plan_.reportWritten = true;
+        plan_.reportPath = path;
+    }
+
+    void ReportFailed(const QString &path, const TextFileStatus &) override
+    {
+        plan_.reportTried = true;
+        plan_.reportPath = path;
+    }
+
 private:
     RenamePlan &plan_;
 };
@@ -47,14 +59,24 @@ RenamePlan PlanRenameJob(const JobParameters &params, bool deleteOldReports,
         for (const QString &name : ReportFileNames())
             memory.RemoveNonFolder(folder, EncodeNativePath(name).c_str());
     }
-    JobParameters planned = params;
-    planned.writeReport = false; // the copy is in memory; the report would be on the disk
     PlanSink sink(plan);
-    const PassOutcome outcome = RunPass(planned, sink, memory);
+    const PassOutcome outcome = RunPass(params, sink, memory);
+    if (plan.reportTried && !plan.reportWritten)
+        plan.reportRefusal.outcome = memory.CreateRefusal();
     plan.filesRenamed = outcome.filesChanged;
     plan.foldersRenamed = outcome.foldersChanged;
     plan.outcome = outcome;
     return plan;
+}
+
+bool PlanSucceeds(const RenamePlan &plan)
+{
+    for (const PlannedRename &rename : plan.renames)
+        if (!rename.result.Succeeded())
+            return false;
+    const PassOutcome &gaps = plan.outcome;
+    return (!plan.reportTried || plan.reportWritten) && gaps.unreadableFolders == 0
+        && gaps.undecodableNames == 0 && gaps.tooLongPaths == 0;
 }
 
 QByteArray FailureReason(const RenameResult &result)

@@ -23,13 +23,21 @@ struct RenamePlan
     int foldersRenamed = 0;
     QString summary; // the line the real run would print
     PassOutcome outcome; // the counts of what the scans could not reach among them
+    // The rename report, which a run that writes one tries when anything
+    // was renamed: its path as the real run names it, and whether it would
+    // be created (else `reportRefusal` says why).
+    bool reportTried = false;
+    bool reportWritten = false;
+    QString reportPath;
+    RenameResult reportRefusal;
 };
 
 // What a real run of the job `params` describes would do: the very same pass,
 // run on an in-memory copy of the file system, so that nothing on the disk
 // changes (no rename, no report, nothing deleted). With `deleteOldReports`
 // the copy first loses the old reports, as a run without --no-report deletes
-// them before its pass.
+// them before its pass; with `params.writeReport` the report is made in the
+// copy, where the real run would make it.
 RenamePlan PlanRenameJob(const JobParameters &params, bool deleteOldReports);
 
 // The same on the copy given, which is left as the real run would leave the
@@ -40,6 +48,10 @@ RenamePlan PlanRenameJob(const JobParameters &params, bool deleteOldReports,
 
 // Why a rename failed, in words; empty for one that succeeded.
 QByteArray FailureReason(const RenameResult &result);
+
+// Whether the real run would end with every rename made, the report (if
+// any) written and nothing left unreached.
+bool PlanSucceeds(const RenamePlan &plan);
 
 // "rename: OLD -> NEW", or "would fail, WHY: OLD -> NEW"; control bytes in
 // the paths shown as \xNN.

@@ -51,6 +51,12 @@ bool JournalFileSystem::FinalPath(const std::string &path, std::string &final)
     return inner_.FinalPath(path, final);
 }
 
+TextFileStatus JournalFileSystem::CreateNewFile(const std::string &folder, const std::string &name,
+                                                const std::vector<std::string> &blocks)
+{
+    return inner_.CreateNewFile(folder, name, blocks);
+}
+
 RenameResult JournalFileSystem::RenameIn(const std::string &folder, const EntryIdentity &identity,
                                          const char *name, const char *newName)
 {

@@ -39,6 +39,9 @@ public:
     bool IdentifyIn(const std::string &folder, const EntryIdentity &identity, const char *name,
                     EntryIdentity &entry) override;
     bool FinalPath(const std::string &path, std::string &final) override;
+    // Not a rename: nothing to write ahead.
+    TextFileStatus CreateNewFile(const std::string &folder, const std::string &name,
+                                 const std::vector<std::string> &blocks) override;
 
     Failure failure() const { return failure_; }
     int failureCode() const { return failureCode_; } // the system's code for the failed write

@@ -51,6 +51,7 @@ struct MemoryFileSystem::Entry
     bool identityKnown = false;
     EntryIdentity identity;    // a file's or system file's own
     int actsAsOwner = -1;      // unknown until a rename in a folder of owners only asks
+    int locked = -1;           // immutable or append-only; unknown until a rename asks
     bool linkRead = false;
     LinkTextStatus linkStatus = LinkTextStatus::Unreadable;
     int linkError = 0;
@@ -73,10 +74,12 @@ struct MemoryFileSystem::Folder
     bool unreadable = false; // the disk could not list it, or not to its end
     // Unknown (-1) until a rename asks: whether the process may change it,
     // whether only the owners of its entries may rename them (the process
-    // being neither the folder's owner nor privileged), the longest name
+    // being neither the folder's owner nor privileged), whether nothing may
+    // be taken out of it by anyone, the longest name
     // its file system takes (0: no limit told).
     int writable = -1;
     int ownersOnly = -1;
+    int locked = -1; // immutable or append-only: nothing may be taken out
     // Where the file system takes names differing in case for one: the
     // entries by NameKey, built when a rename first asks.
     bool keysBuilt = false;
@@ -203,6 +206,7 @@ MemoryFileSystem::Entry *MemoryFileSystem::Lookup(Folder *folder, const std::str
     entry.hidden = disk.hidden;
     entry.diskName = name;
     entry.actsAsOwner = disk.actsAsOwner ? 1 : 0;
+    entry.locked = disk.lockedInPlace ? 1 : 0;
     if (disk.kind != DirEntryKind::Link && disk.kind != DirEntryKind::Folder) {
         entry.identity = disk.identity;
         entry.identityKnown = true;
@@ -327,6 +331,7 @@ EntryIdentity MemoryFileSystem::IdentityOf(const Place &place)
         if (ReadDiskEntry(place.holder->diskPath + entry.diskName, disk)) {
             entry.identity = disk.identity;
             entry.actsAsOwner = disk.actsAsOwner ? 1 : 0;
+            entry.locked = disk.lockedInPlace ? 1 : 0;
         } else
             entry.identity = {~std::uint64_t(0), ++madeUp_};
     }
@@ -346,18 +351,22 @@ bool MemoryFileSystem::MayTakeOut(Folder *folder, Entry &entry)
         return false;
     if (folder->ownersOnly < 0) {
         DiskEntry disk;
-        folder->ownersOnly =
-            ReadDiskEntry(folder->diskPath, disk) && disk.ownersOnly && !disk.actsAsOwner ? 1 : 0;
+        const bool read = ReadDiskEntry(folder->diskPath, disk);
+        folder->ownersOnly = read && disk.ownersOnly && !disk.actsAsOwner ? 1 : 0;
+        folder->locked = read && disk.lockedInPlace ? 1 : 0;
     }
-    if (folder->ownersOnly == 0)
-        return true;
-    if (entry.actsAsOwner < 0) {
+    if (folder->locked == 1)
+        return false;
+    if (entry.locked < 0 || (folder->ownersOnly == 1 && entry.actsAsOwner < 0)) {
         // One the disk no longer has was the copy's own to begin with.
         DiskEntry disk;
-        entry.actsAsOwner =
-            !ReadDiskEntry(folder->diskPath + entry.diskName, disk) || disk.actsAsOwner ? 1 : 0;
+        const bool read = ReadDiskEntry(folder->diskPath + entry.diskName, disk);
+        entry.actsAsOwner = !read || disk.actsAsOwner ? 1 : 0;
+        entry.locked = read && disk.lockedInPlace ? 1 : 0;
     }
-    return entry.actsAsOwner == 1;
+    if (entry.locked == 1)
+        return false;
+    return folder->ownersOnly == 0 || entry.actsAsOwner == 1;
 }
 
 MemoryFileSystem::Entry *MemoryFileSystem::FoldedOccupant(Folder *folder,
@@ -626,4 +635,54 @@ bool MemoryFileSystem::RemoveNonFolder(const std::string &folderPath, const char
         folder->absent.insert(at->first);
     folder->entries.erase(at);
     return true;
+}
+
+TextFileStatus MemoryFileSystem::CreateNewFile(const std::string &folderPath,
+                                               const std::string &name,
+                                               const std::vector<std::string> &)
+{
+    TextFileStatus status; // NotCreated, with no system code: the copy has none
+    Place place;
+    std::string stored;
+    if (!PlainName(name.c_str()) || name.find('\0') != std::string::npos
+        || !StoredNameOf(name.c_str(), stored)) {
+        createRefusal_ = RenameOutcome::InvalidName;
+        return status;
+    }
+    if (!ResolveFromTop(folderPath, true, place) || !place.folder) {
+        createRefusal_ = RenameOutcome::Vanished;
+        return status;
+    }
+    Folder *folder = place.folder;
+    // As the system checks: the name's length, then whether anything
+    // stands there, and only then the right to add to the folder.
+    if (!NameFits(folder, stored)) {
+        createRefusal_ = RenameOutcome::NameTooLong;
+        return status;
+    }
+    if (Lookup(folder, stored)) {
+        createRefusal_ = RenameOutcome::TargetExists;
+        return status;
+    }
+    if (!Writable(folder)) {
+        createRefusal_ = RenameOutcome::NotPermitted;
+        return status;
+    }
+    Entry entry;
+    entry.kind = DirEntryKind::File;
+    entry.hidden = HiddenFollowsName() && stored[0] == '.';
+    entry.diskName = stored;
+    // Nothing on the disk stands for it: whatever the disk has at that name
+    // is another entry.
+    entry.identityKnown = true;
+    entry.identity = {~std::uint64_t(0), ++madeUp_};
+    entry.actsAsOwner = 1;
+    entry.locked = 0;
+    Entry &added = folder->entries.emplace(stored, std::move(entry)).first->second;
+    folder->absent.erase(stored);
+    if (folder->keysBuilt)
+        folder->keys.emplace(NameKey(stored), &added);
+    createRefusal_ = RenameOutcome::Renamed;
+    status.result = TextFileResult::Written;
+    return status;
 }

@@ -47,12 +47,22 @@ public:
     // every rename in a folder the process may not write to, and, in a
     // folder whose entries only their owners may rename (sticky), the
     // renaming of an entry that is neither the process's nor its folder's
-    // (NotPermitted), unless the process is privileged. A folder reached
+    // (NotPermitted), unless the process is privileged; and, privileged or
+    // not, the renaming of an entry that is immutable or append-only, and
+    // every rename in a folder that is (NotPermitted). A folder reached
     // through a link whose target can't be read fails with OtherError.
     RenameResult RenameIn(const std::string &folder, const EntryIdentity &identity,
                           const char *name, const char *newName) override;
     bool IdentifyIn(const std::string &folder, const EntryIdentity &identity, const char *name,
                     EntryIdentity &entry) override;
+    // Adds a file to the copy, writing nothing anywhere; refused (NotCreated)
+    // as the system would refuse it: when anything stands at the name, when
+    // the folder is not there or the process may not add to it, or when the
+    // name is longer than its file system takes. CreateRefusal() then says
+    // why, as a rename's outcome would.
+    TextFileStatus CreateNewFile(const std::string &folder, const std::string &name,
+                                 const std::vector<std::string> &blocks) override;
+    RenameOutcome CreateRefusal() const { return createRefusal_; }
 
     // As deleting an old report does: removes the entry `name` of the folder
     // at `folder` when one stands there that is neither a folder nor a link
@@ -94,4 +104,5 @@ private:
     // error, -1 without one; 0 when none was met.
     int unfollowed_ = 0;
     int heldUnfollowed_ = 0;
+    RenameOutcome createRefusal_ = RenameOutcome::Renamed;
 };

@@ -43,6 +43,12 @@ bool DiskFileSystem::FinalPath(const std::string &path, std::string &final)
     return FinalPathOf(path, final);
 }
 
+TextFileStatus DiskFileSystem::CreateNewFile(const std::string &folder, const std::string &name,
+                                             const std::vector<std::string> &blocks)
+{
+    return CreateTextFile(folder, name, blocks);
+}
+
 RenameResult ResultOf(const RenameStatus &status)
 {
     RenameResult result;

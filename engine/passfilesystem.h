@@ -2,11 +2,13 @@
 
 #include "platform/dirscan.h"
 #include "platform/renameentry.h"
+#include "platform/textfile.h"
 
 #include <QString>
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // How one rename of a pass ended.
 enum class RenameOutcome : std::uint8_t {
@@ -88,6 +90,14 @@ public:
     // path with the chosen folder's to tell whether the link stays inside.
     // False when the path leads nowhere or its final path can't be told.
     virtual bool FinalPath(const std::string &path, std::string &final) = 0;
+
+    // Creates the file `name` new in the folder at `folder` and writes
+    // `blocks` into it, as CreateTextFile (platform/textfile.h) does: never
+    // over or through anything that stands at that name. The rename report
+    // goes through here, so that a copy of the tree can tell whether it
+    // would be written.
+    virtual TextFileStatus CreateNewFile(const std::string &folder, const std::string &name,
+                                         const std::vector<std::string> &blocks) = 0;
 };
 
 // The disk. One per pass: it keeps the folder of the last rename open, so a
@@ -106,6 +116,8 @@ public:
     bool IdentifyIn(const std::string &folder, const EntryIdentity &identity, const char *name,
                     EntryIdentity &entry) override;
     bool FinalPath(const std::string &path, std::string &final) override;
+    TextFileStatus CreateNewFile(const std::string &folder, const std::string &name,
+                                 const std::vector<std::string> &blocks) override;
 
 private:
     bool Hold(const std::string &folder, const EntryIdentity &identity);

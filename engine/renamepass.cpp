@@ -254,7 +254,7 @@ private:
             name = EncodeNativePath(reportPath.mid(cut + 1));
             shownPath = QDir::toNativeSeparators(reportPath);
         }
-        const TextFileStatus status = CreateTextFile(folder, name, report_);
+        const TextFileStatus status = fs_.CreateNewFile(folder, name, report_);
         outcome_.reportWritten = status.result == TextFileResult::Written;
         if (outcome_.reportWritten)
             sink_.ReportWritten(shownPath);

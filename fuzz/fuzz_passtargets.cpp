@@ -46,6 +46,13 @@ public:
     {
         return disk_.FinalPath(path, final);
     }
+    // Nothing is renamed, so no report is ever asked for.
+    TextFileStatus CreateNewFile(const std::string &, const std::string &,
+                                 const std::vector<std::string> &) override
+    {
+        CHECK(false);
+        return TextFileStatus();
+    }
     RenameResult RenameIn(const std::string &, const EntryIdentity &, const char *name,
                           const char *newName) override
     {

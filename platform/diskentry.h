@@ -23,6 +23,10 @@ struct DiskEntry
     // privileged process may rename or remove its entries (the sticky bit
     // on POSIX). Never on Windows.
     bool ownersOnly = false;
+    // No one, however privileged, may rename or remove the entry, nor, for a
+    // folder, take any entry out of it: it is immutable or append-only
+    // (Linux's inode flags, the like st_flags elsewhere). Never on Windows.
+    bool lockedInPlace = false;
 };
 
 // The entry at `path` itself (a link at its end is not followed). False when

@@ -9,6 +9,8 @@
 
 #if defined(__linux__)
 #include <linux/capability.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/syscall.h>
 #endif
 
@@ -36,6 +38,33 @@ bool MayActAsAnyOwner()
 #endif
 }
 
+// Whether the entry is immutable or append-only, so that the kernel refuses
+// to rename it, or to take anything out of it, to everyone.
+bool LockedInPlace(const std::string &path, const struct stat &info)
+{
+#if defined(__linux__)
+    // The flags are read through an open descriptor. Only files and folders:
+    // a link can't carry them, and an ioctl on a device or a FIFO would go
+    // to its driver rather than the file system.
+    if (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode))
+        return false;
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    int flags = 0;
+    const bool read = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    close(fd);
+    return read && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0;
+#elif defined(UF_IMMUTABLE) && defined(SF_IMMUTABLE) && defined(UF_APPEND) && defined(SF_APPEND)
+    (void)path;
+    return (info.st_flags & (UF_IMMUTABLE | SF_IMMUTABLE | UF_APPEND | SF_APPEND)) != 0;
+#else
+    (void)path;
+    (void)info;
+    return false;
+#endif
+}
+
 } // namespace
 
 bool ReadDiskEntry(const std::string &path, DiskEntry &entry)
@@ -51,6 +80,7 @@ bool ReadDiskEntry(const std::string &path, DiskEntry &entry)
     entry.identity.index = static_cast<std::uint64_t>(info.st_ino);
     entry.actsAsOwner = info.st_uid == geteuid() || MayActAsAnyOwner();
     entry.ownersOnly = S_ISDIR(info.st_mode) && (info.st_mode & S_ISVTX) != 0;
+    entry.lockedInPlace = LockedInPlace(path, info);
     const std::size_t cut = path.find_last_of('/', path.size() - 2);
     entry.hidden = path[cut == std::string::npos ? 0 : cut + 1] == '.';
     return true;

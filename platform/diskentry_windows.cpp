@@ -93,6 +93,7 @@ bool ReadDiskEntry(const std::string &path, DiskEntry &entry)
     entry.hidden = (attributes & FILE_ATTRIBUTE_HIDDEN) != 0;
     entry.actsAsOwner = true;
     entry.ownersOnly = false;
+    entry.lockedInPlace = false;
     return true;
 }
 

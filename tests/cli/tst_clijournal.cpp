@@ -158,6 +158,11 @@ public:
     {
         return disk_.FinalPath(path, final);
     }
+    TextFileStatus CreateNewFile(const std::string &folder, const std::string &name,
+                                 const std::vector<std::string> &blocks) override
+    {
+        return disk_.CreateNewFile(folder, name, blocks);
+    }
 
     QList<QByteArray> journalAtRename;
     int renamesAllowed = -1; // -1: all; then each rename past them fails as not permitted

@@ -3,7 +3,8 @@
 // links, hidden entries, case variants, names that collide), each job planned
 // in memory and then run on the disk; the plan must be what happened. Then
 // the same on small trees at the file system's limits: names one byte too
-// long, and sticky folders holding other users' entries.
+// long, sticky folders holding other users' entries, immutable and
+// append-only entries, and a rename report whose name a rename took.
 //
 // On Windows (run under Wine in the Chinese locale) the trees are Windows
 // trees instead: Chinese, ASCII and mixed names, case variants that are one
@@ -11,6 +12,8 @@
 // and jobs whose new names end in dots or spaces (which the system drops) or
 // hold characters no Windows name may hold. No links: Wine makes none.
 
+#include "cli/clijob.h"
+#include "cli/commandline.h"
 #include "cli/dryrun.h"
 #include "cli/memoryfilesystem.h"
 #include "engine/jobparameters.h"
@@ -33,6 +36,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <random>
 #ifdef _WIN32
 #include <windows.h>
@@ -262,6 +266,11 @@ public:
 #endif
     }
     void PassEnded(const QString &line) override { summary = line; }
+    void ReportWritten(const QString &) override { reportTried = reportWritten = true; }
+    void ReportFailed(const QString &, const TextFileStatus &) override { reportTried = true; }
+
+    bool reportTried = false;
+    bool reportWritten = false;
 
 private:
     const Occupants &atStart_;
@@ -693,17 +702,15 @@ void PlanAndRun(JobParameters params, bool deleteOldReports, const QByteArray &c
     if (plan.renames.size() == real.attempts.size())
         CountWindowsCases(out);
 #endif
-    if (outcome.reportWritten)
+    // The report stays: the copy must hold it too.
+    QCOMPARE(plan.reportTried, real.reportTried);
+    QCOMPARE(plan.reportWritten, real.reportWritten);
 #ifdef _WIN32
-        QVERIFY(QFile::remove(params.folderPath + RenameReportFileName()));
     for (const Attempt &attempt : real.attempts)
         QVERIFY2(attempt.caseMade, qPrintable(attempt.oldPath + QLatin1String(" -> ")
                                               + attempt.targetPath));
     if (UnderWine() && AddsLeadingDot(plan))
         QSKIP("a rename adds a leading dot: Wine lists such a name as hidden, Windows doesn't");
-#else
-        QCOMPARE(std::remove(QFile::encodeName(params.folderPath + RenameReportFileName())),
-                 0);
 #endif
 
     QCOMPARE(plan.renames.size(), real.attempts.size());
@@ -784,6 +791,14 @@ void CompareOutcomes(const Comparison &compared)
 }
 #endif
 
+// The command line's exit code for `arguments`, ROOT standing for `root`.
+int ExitCodeOf(QStringList arguments, const QString &root)
+{
+    arguments.replaceInStrings(QStringLiteral("ROOT"), root);
+    const ParsedCommandLine parsed = ParseCommandLine(arguments);
+    return parsed.ok ? RunRenameCommand(parsed.request) : -1;
+}
+
 // The real run's outcome for the entry whose old path ends in `tail`.
 RenameOutcome RealOutcome(const Comparison &compared, const QString &tail)
 {
@@ -812,11 +827,37 @@ class TestDryRun : public QObject
 
 private:
     QTemporaryDir temp_;
+#ifndef _WIN32
+    std::unique_ptr<QTemporaryDir> buildTemp_; // under the build tree: maybe another file system
+#endif
     QByteArray container_;
     int rowsRun_ = 0, rows_ = 0;
     int existsChecked_ = 0, takenChecked_ = 0;
 #ifdef _WIN32
     int tooLong_ = 0, trailing_ = 0, refused_ = 0, caseChanges_ = 0;
+#endif
+#ifndef _WIN32
+    // A folder whose file system takes the immutable and append-only flags,
+    // with the privilege to set them: the temporary folder's, else one in
+    // the build tree; empty when neither.
+    QByteArray LockableFolder()
+    {
+        if (!buildTemp_)
+            buildTemp_.reset(new QTemporaryDir(QCoreApplication::applicationDirPath()
+                                               + QStringLiteral("/dryrun-XXXXXX")));
+        for (const QTemporaryDir *dir : {&temp_, buildTemp_.get()}) {
+            const QByteArray probe = QFile::encodeName(dir->path()) + "/lock-probe";
+            if (!dir->isValid() || !MakeFile(probe))
+                continue;
+            const bool takes = testtree::SetImmutable(probe, true)
+                && testtree::SetImmutable(probe, false) && testtree::SetAppendOnly(probe, true)
+                && testtree::SetAppendOnly(probe, false);
+            testtree::RemoveTree(probe);
+            if (takes)
+                return QFile::encodeName(dir->path());
+        }
+        return QByteArray();
+    }
 #endif
 #ifdef _WIN32
     // Every file call goes through Wine's server: fewer trees, to keep the
@@ -924,6 +965,61 @@ private slots:
         refused_ += compared.refused;
         caseChanges_ += compared.caseChanges;
 #endif
+    }
+
+    // The rename report is made after the renames, new, in the chosen
+    // folder: the dry run must find a renamed entry standing at its name as
+    // the real run does, and end with the same code.
+    void reportPlannedAsTheRealRunMakesIt_data()
+    {
+        QTest::addColumn<QStringList>("arguments"); // ROOT: a folder holding a.txt
+        QTest::addColumn<bool>("written");           // whether the report is made
+        QTest::addColumn<int>("code");
+        const QString reportName = QFileInfo(RenameReportFileName()).completeBaseName();
+        QTest::newRow("a rename takes the report's name")
+            << QStringList{"replace", "ROOT", "a", reportName} << false << 1;
+        QTest::newRow("the same, writing no report")
+            << QStringList{"replace", "ROOT", "a", reportName, "--no-report"} << false << 0;
+        QTest::newRow("the report made") << QStringList{"replace", "ROOT", "a", "b"} << true << 0;
+    }
+
+    void reportPlannedAsTheRealRunMakesIt()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, written);
+        QFETCH(int, code);
+        const QString container = temp_.path() + QStringLiteral("/report");
+        const QString root = container + QStringLiteral("/T");
+        container_ = NativeBytes(container);
+        const auto makeTree = [&] {
+            return QDir().mkpath(root) && QFile(root + QStringLiteral("/a.txt")).open(QIODevice::WriteOnly);
+        };
+        QVERIFY(makeTree());
+        QStringList withRoot = arguments;
+        withRoot.replaceInStrings(QStringLiteral("ROOT"), root);
+        const CliRequest request = ParseCommandLine(withRoot).request;
+
+        JobParameters params;
+        params.kind = JobKind::Replace;
+        params.folderPath = root + QLatin1Char('/');
+        params.findText = request.findText;
+        params.replacementText = request.replacementText;
+        params.writeReport = !request.noReport;
+        Comparison compared;
+        PlanAndRun(params, params.writeReport, container_, compared);
+        if (QTest::currentTestFailed())
+            return;
+        QCOMPARE(compared.plan.renames.size(), 1);
+        QVERIFY(compared.plan.renames.first().result.Succeeded());
+        QCOMPARE(compared.plan.reportTried, params.writeReport);
+        QCOMPARE(compared.plan.reportWritten, written);
+
+        // The command line, dry and then for real, on the tree made afresh.
+        cleanup();
+        QVERIFY(makeTree());
+        const int dry = ExitCodeOf(arguments + QStringList{"--dry-run"}, root);
+        QCOMPARE(dry, ExitCodeOf(arguments, root));
+        QCOMPARE(dry, code);
     }
 
 #ifdef _WIN32
@@ -1087,6 +1183,52 @@ private slots:
             return;
         CompareOutcomes(asRoot);
         QCOMPARE(RealOutcome(asRoot, QStringLiteral("sticky/a1")), RenameOutcome::Renamed);
+    }
+
+    // No one, root included, may rename an immutable or append-only entry,
+    // nor rename or delete anything in a folder that is either.
+    void lockedEntriesStayWhereTheyAre()
+    {
+        const QByteArray base = LockableFolder();
+        if (base.isEmpty())
+            QSKIP("no file system here takes the immutable and append-only flags from this "
+                  "process (tmpfs or overlay without them, or no CAP_LINUX_IMMUTABLE)");
+        const QByteArray container = base + "/locked";
+        container_ = container;
+        const QByteArray root = container + "/root/";
+        QVERIFY(::mkdir(container.constData(), 0755) == 0);
+        QVERIFY(::mkdir(root.constData(), 0755) == 0);
+        QVERIFY(::mkdir(root + "adir", 0755) == 0);
+        QVERIFY(::mkdir(root + "aimm", 0755) == 0);
+        for (const char *file : {"a1", "a2", "a5", "adir/a3", "aimm/a4"})
+            QVERIFY(MakeFile(root + file));
+        // An old report that can't be deleted: the copy must keep it too.
+        const QByteArray oldReport = root + QFile::encodeName(ReportFileNames().first());
+        QVERIFY(MakeFile(oldReport));
+        QString why;
+        QVERIFY2(testtree::SetImmutable(root + "a1", true, &why), qPrintable(why));
+        QVERIFY2(testtree::SetAppendOnly(root + "a2", true, &why), qPrintable(why));
+        QVERIFY2(testtree::SetAppendOnly(root + "adir", true, &why), qPrintable(why));
+        QVERIFY2(testtree::SetImmutable(root + "aimm", true, &why), qPrintable(why));
+        QVERIFY2(testtree::SetImmutable(oldReport, true, &why), qPrintable(why));
+
+        JobParameters params;
+        params.kind = JobKind::Replace;
+        params.folderPath = QFile::decodeName(root);
+        params.findText = QStringLiteral("a");
+        params.replacementText = QStringLiteral("b");
+        Comparison compared;
+        PlanAndRun(params, true, container, compared);
+        if (QTest::currentTestFailed())
+            return;
+        CompareOutcomes(compared);
+        for (const char *tail : {"/a1", "/a2", "adir/a3", "aimm/a4", "/adir", "/aimm"})
+            QVERIFY2(RealOutcome(compared, QString::fromLatin1(tail)) == RenameOutcome::NotPermitted,
+                     tail);
+        QCOMPARE(RealOutcome(compared, QStringLiteral("/a5")), RenameOutcome::Renamed);
+        struct stat info;
+        QVERIFY(::lstat(oldReport.constData(), &info) == 0);
+        QVERIFY(compared.plan.reportWritten);
     }
 #endif
 };

@@ -145,8 +145,9 @@ void ClearImmutableAt(int dirFd, const QByteArray &name)
     if (!fd.ok())
         return;
     int flags = 0;
-    if (ioctl(fd.get(), FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_IMMUTABLE_FL)) {
-        flags &= ~FS_IMMUTABLE_FL;
+    const int locks = FS_IMMUTABLE_FL | FS_APPEND_FL;
+    if (ioctl(fd.get(), FS_IOC_GETFLAGS, &flags) == 0 && (flags & locks)) {
+        flags &= ~locks;
         ioctl(fd.get(), FS_IOC_SETFLAGS, &flags);
     }
 }
@@ -385,7 +386,9 @@ bool MakeDeepChain(const QByteArray &root, int depth, const std::function<QByteA
     return ok;
 }
 
-bool SetImmutable(const QByteArray &path, bool on, QString *why)
+namespace {
+
+bool SetInodeFlag(const QByteArray &path, int flag, bool on, QString *why)
 {
     const auto fail = [why](const char *what) {
         if (why)
@@ -399,10 +402,22 @@ bool SetImmutable(const QByteArray &path, bool on, QString *why)
     int flags = 0;
     if (ioctl(fd.get(), FS_IOC_GETFLAGS, &flags) != 0)
         return fail("FS_IOC_GETFLAGS");
-    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    flags = on ? (flags | flag) : (flags & ~flag);
     if (ioctl(fd.get(), FS_IOC_SETFLAGS, &flags) != 0)
         return fail("FS_IOC_SETFLAGS");
     return true;
+}
+
+} // namespace
+
+bool SetImmutable(const QByteArray &path, bool on, QString *why)
+{
+    return SetInodeFlag(path, FS_IMMUTABLE_FL, on, why);
+}
+
+bool SetAppendOnly(const QByteArray &path, bool on, QString *why)
+{
+    return SetInodeFlag(path, FS_APPEND_FL, on, why);
 }
 
 bool ChangeOwnerOfTree(const QByteArray &path, unsigned uid, unsigned gid)

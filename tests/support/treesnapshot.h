@@ -63,8 +63,8 @@ struct Comparison
 Comparison Compare(const Snapshot &before, const Snapshot &after, const AllowedNames &allowed,
                    const QList<quint64> &gone = {});
 
-// Removes `path` and all below it, whatever its modes or immutable flags, at
-// any depth.
+// Removes `path` and all below it, whatever its modes or immutable and
+// append-only flags, at any depth.
 bool RemoveTree(const QByteArray &path);
 
 // Folders and files by raw byte names, relative to `root`; parents included.
@@ -80,6 +80,8 @@ bool MakeDeepChain(const QByteArray &root, int depth, const std::function<QByteA
 // Sets or clears the immutable flag (chattr +i). Needs a file system that has
 // it and CAP_LINUX_IMMUTABLE; `why` says what failed.
 bool SetImmutable(const QByteArray &path, bool on, QString *why = nullptr);
+// The same for the append-only flag (chattr +a).
+bool SetAppendOnly(const QByteArray &path, bool on, QString *why = nullptr);
 
 // lchown of `path` and everything below it.
 bool ChangeOwnerOfTree(const QByteArray &path, unsigned uid, unsigned gid);
