@@ -40,11 +40,15 @@ std::wstring Comparable(std::wstring path)
     return path;
 }
 
-std::FILE *Checked(std::FILE *file, RegularFileStatus &status)
+// `attributes` are the path's as looked up before the open: the runtime
+// fails to open a folder with a plain "no access".
+std::FILE *Checked(std::FILE *file, DWORD attributes, RegularFileStatus &status)
 {
     status = RegularFileStatus();
     if (!file) {
         status.missing = errno == ENOENT;
+        status.notRegular = attributes != INVALID_FILE_ATTRIBUTES
+            && (attributes & FILE_ATTRIBUTE_DIRECTORY);
         status.systemCode = errno;
         return nullptr;
     }
@@ -69,7 +73,8 @@ std::FILE *OpenRegularFile(const std::string &path, bool forUpdate, RegularFileS
         status.missing = true;
         return nullptr;
     }
-    return Checked(std::fopen(path.c_str(), forUpdate ? "rb+" : "rb"), status);
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return Checked(std::fopen(path.c_str(), forUpdate ? "rb+" : "rb"), attributes, status);
 }
 
 std::FILE *OpenRegularNativeFile(const std::string &path, RegularFileStatus &status)
@@ -80,7 +85,8 @@ std::FILE *OpenRegularNativeFile(const std::string &path, RegularFileStatus &sta
         status.missing = true;
         return nullptr;
     }
-    return Checked(_wfopen(wide.c_str(), L"rb"), status);
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    return Checked(_wfopen(wide.c_str(), L"rb"), attributes, status);
 }
 
 FolderReach OpenFolder::OpenWithoutLinks(const std::string &path, EntryIdentity &identity,
