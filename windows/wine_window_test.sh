@@ -178,22 +178,37 @@ root_refused() {
     && [ ! -e "$WINEPREFIX/drive_c/$report_name" ] && cmp -s "$app/Quillbarrow.qzt" "$work/settings-before-root"
 }
 plain_renamed() { [ -f "$WINEPREFIX/drive_c/qb-plain/new.txt" ]; }
-# From the replace button back to the folder field, a folder, then forward
-# to the button again.
+# A folder as the folder dialog writes it ("/", one at the end: a trailing
+# backslash is refused for itself). A fresh copy (it ends the one before),
+# whose window opens with the focus
+# on the tab bar, then the keys of the job above with another folder.
 run_in() {
+  local before; before=$(program_pids | tr '\n' ' ')
+  (cd "$app" && exec "$wine" Quillbarrow.exe) >>"$work/more.log" 2>&1 &
+  pids+=($!)
+  new_window() { main_window | awk -v old=" $before" 'index(old, " " $2 " ") == 0' | grep -q .; }
+  wait_for 60 new_window || return 1
+  sleep 2
+  xwindow=$(xdotool search --name "$title" 2>/dev/null | tail -n1)
   xdotool windowfocus --sync "$xwindow" 2>/dev/null || true
   sleep 1
-  xdotool key --delay 150 shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab ctrl+a
+  xdotool key --delay 150 Tab Tab ctrl+a
   xdotool type --delay 120 "$1"
-  xdotool key --delay 150 Tab Tab Tab Tab Tab Tab space
+  xdotool key --delay 150 Tab Tab Tab Tab
+  xdotool type --delay 120 old
+  xdotool key --delay 150 Tab
+  xdotool type --delay 120 new
+  sleep 1
+  import -window "$xwindow" "$work/run-in-$2.png" 2>/dev/null || true
+  xdotool key --delay 150 Tab space
 }
 if [ -n "$xwindow" ]; then
-  run_in 'C:\qb-rootlink\'
+  run_in 'C:/qb-rootlink/' root
   sleep 5
 fi
 check "a folder linked to the top of drive C is refused: nothing renamed, nothing remembered" root_refused
 # The same keys on a plain folder run the job: they do reach the field.
-[ -n "$xwindow" ] && run_in 'C:\qb-plain\'
+[ -n "$xwindow" ] && run_in 'C:/qb-plain/' plain
 check "the same keys on a plain folder run the job" wait_for 30 plain_renamed
 
 probe_out >"$work/probe-final.txt"
