@@ -179,28 +179,15 @@ bool FinalPathOf(const std::string &path, std::string &final)
     HANDLE handle = OpenEntry(wide, 0); // every link and junction followed
     if (handle == INVALID_HANDLE_VALUE)
         return false;
-    std::wstring buffer(MAX_PATH, L'\0');
-    DWORD size = GetFinalPathNameByHandleW(handle, &buffer[0], static_cast<DWORD>(buffer.size()),
-                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (size >= buffer.size()) {
-        buffer.resize(size);
-        size = GetFinalPathNameByHandleW(handle, &buffer[0], static_cast<DWORD>(buffer.size()),
-                                         FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    }
+    std::wstring buffer;
+    const bool told = FinalPathOfHandle(handle, buffer);
     CloseHandle(handle);
-    if (size == 0 || size >= buffer.size())
-        return false;
-    buffer.resize(size);
-    if (!Utf8FromWide(buffer.c_str(), final))
+    // The usual form, as a path is typed: "C:/x", "//server/share/x".
+    if (!told || !Utf8FromWide(WithoutExtendedPrefix(buffer).c_str(), final))
         return false;
     for (char &c : final)
         if (c == '\\')
             c = '/';
-    // The usual form, as a path is typed: "C:/x", "//server/share/x".
-    if (final.compare(0, 8, "//?/UNC/") == 0)
-        final.erase(2, 6);
-    else if (final.compare(0, 4, "//?/") == 0)
-        final.erase(0, 4);
     return true;
 }
 

@@ -21,15 +21,6 @@ namespace {
 
 // The system's final path of a folder without its "\\?\" prefix, so that it
 // reads as the paths the program is given.
-std::wstring WithoutExtendedPrefix(const std::wstring &path)
-{
-    if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0)
-        return L"\\\\" + path.substr(8);
-    if (path.compare(0, 4, L"\\\\?\\") == 0)
-        return path.substr(4);
-    return path;
-}
-
 std::wstring Comparable(std::wstring path)
 {
     for (wchar_t &c : path)
@@ -118,20 +109,12 @@ FolderReach OpenFolder::OpenWithoutLinks(const std::string &path, EntryIdentity 
     }
     // A link or junction on the way leaves its mark on the final path: it
     // names the folder the link leads to, not the path asked for.
-    std::wstring final(MAX_PATH, L'\0');
-    DWORD size = GetFinalPathNameByHandleW(handle, &final[0], static_cast<DWORD>(final.size()),
-                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (size >= final.size()) {
-        final.resize(size);
-        size = GetFinalPathNameByHandleW(handle, &final[0], static_cast<DWORD>(final.size()),
-                                         FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    }
-    if (size == 0 || size >= final.size()) {
+    std::wstring final;
+    if (!FinalPathOfHandle(handle, final)) {
         systemCode = static_cast<int>(GetLastError());
         CloseHandle(handle);
         return FolderReach::Failed;
     }
-    final.resize(size);
     const std::wstring asked = Comparable(WithoutExtendedPrefix(folder));
     const std::wstring found = Comparable(WithoutExtendedPrefix(final));
     if (CompareStringOrdinal(asked.c_str(), static_cast<int>(asked.size()), found.c_str(),

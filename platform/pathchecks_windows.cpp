@@ -50,10 +50,7 @@ namespace {
 // between names, no closing separator.
 std::wstring Plain(std::wstring path)
 {
-    if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0)
-        path = L"\\\\" + path.substr(8);
-    else if (path.compare(0, 4, L"\\\\?\\") == 0)
-        path = path.substr(4);
+    path = WithoutExtendedPrefix(path);
     for (wchar_t &c : path)
         if (c == L'/')
             c = L'\\';

@@ -39,6 +39,36 @@ inline bool Utf8FromWide(const wchar_t *wide, std::string &out)
     return true;
 }
 
+// `path` without the extended-length prefix: "\\?\C:\x" is "C:\x",
+// "\\?\UNC\server\share" is "\\server\share".
+inline std::wstring WithoutExtendedPrefix(const std::wstring &path)
+{
+    if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0)
+        return L"\\\\" + path.substr(8);
+    if (path.compare(0, 4, L"\\\\?\\") == 0)
+        return path.substr(4);
+    return path;
+}
+
+// The final path of the entry open at `handle` (GetFinalPathNameByHandleW,
+// drive letters, "\\?\" first as the system gives it). False when it
+// can't be told.
+inline bool FinalPathOfHandle(HANDLE handle, std::wstring &final)
+{
+    final.assign(MAX_PATH, L'\0');
+    DWORD size = GetFinalPathNameByHandleW(handle, &final[0], static_cast<DWORD>(final.size()),
+                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (size >= final.size()) {
+        final.resize(size);
+        size = GetFinalPathNameByHandleW(handle, &final[0], static_cast<DWORD>(final.size()),
+                                         FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    }
+    if (size == 0 || size >= final.size())
+        return false;
+    final.resize(size);
+    return true;
+}
+
 namespace widepath {
 
 inline bool StartsWith(const std::wstring &text, const wchar_t *prefix)
