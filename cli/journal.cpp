@@ -48,6 +48,28 @@ bool ParseNumber(const QByteArray &field, std::uint64_t &value)
     return true;
 }
 
+// VOLUME and INDEX as the writer puts them (JournalIntentLine).
+bool ParseIdentity(const QByteArray &volume, const QByteArray &index, EntryIdentity &identity)
+{
+    identity = EntryIdentity();
+    if (volume == "-" && index == "-")
+        return true; // the entry had no number: none to check it by
+    if (!ParseNumber(volume, identity.volume))
+        return false;
+    if (!index.startsWith("0x"))
+        return ParseNumber(index, identity.index) && identity.Known();
+    if (index.size() != 34)
+        return false;
+    for (int i = 2; i < 34; ++i) {
+        const int digit = HexValue(index.at(i));
+        if (digit < 0)
+            return false;
+        std::uint64_t &half = i < 18 ? identity.indexHigh : identity.index;
+        half = half << 4 | static_cast<std::uint64_t>(digit);
+    }
+    return identity.Known();
+}
+
 // A journal's path: as the writer puts it, absolute (a relative one would
 // be taken from wherever undo runs).
 bool UnescapePath(const QByteArray &field, QByteArray &path)
@@ -90,8 +112,7 @@ private:
         if (kind == "intent") {
             PendingIntent intent;
             if (open_.present || fields.size() != 6
-                || !ParseNumber(fields.at(2), intent.identity.volume)
-                || !ParseNumber(fields.at(3), intent.identity.index)
+                || !ParseIdentity(fields.at(2), fields.at(3), intent.identity)
                 || !UnescapePath(fields.at(4), intent.paths.oldPath)
                 || !UnescapePath(fields.at(5), intent.paths.newPath))
                 return false;
@@ -295,11 +316,11 @@ void UndoPending(const PendingIntent &pending, UndoCounts &counts, std::FILE *ou
     }
 }
 
-// A rename the journal confirms. Version 1 recorded no identity: there the
-// entry at NEW is taken as it is.
-void UndoDone(const JournalRecord &record, bool identified, UndoCounts &counts, std::FILE *out,
-              std::FILE *err)
+// A rename the journal confirms. Where it recorded no identity (version 1,
+// or an entry the system gives no number) the entry at NEW is taken as it is.
+void UndoDone(const JournalRecord &record, UndoCounts &counts, std::FILE *out, std::FILE *err)
 {
+    const bool identified = record.identity.Known();
     UndoStep step(record, counts, out, err);
     if (!step.OpenFolderOfBoth(false))
         return;
@@ -377,9 +398,24 @@ bool UnescapeJournalField(const QByteArray &field, QByteArray &bytes)
 QByteArray JournalIntentLine(std::uint64_t number, const EntryIdentity &identity,
                              const QByteArray &oldPath, const QByteArray &newPath)
 {
-    return "intent " + QByteArray::number(static_cast<qulonglong>(number)) + ' '
-        + QByteArray::number(static_cast<qulonglong>(identity.volume)) + ' '
-        + QByteArray::number(static_cast<qulonglong>(identity.index)) + ' '
+    QByteArray fields;
+    if (identity.ByPath() || !identity.Known()) {
+        // A final path names whatever stands there, not the entry: undo
+        // takes the entry at NEW as it is.
+        fields = "- -";
+    } else {
+        fields = QByteArray::number(static_cast<qulonglong>(identity.volume)) + ' ';
+        if (identity.indexHigh == 0)
+            fields += QByteArray::number(static_cast<qulonglong>(identity.index));
+        else
+            fields += "0x" + QByteArray::number(static_cast<qulonglong>(identity.indexHigh), 16)
+                                 .rightJustified(16, '0')
+                                 .toUpper()
+                + QByteArray::number(static_cast<qulonglong>(identity.index), 16)
+                      .rightJustified(16, '0')
+                      .toUpper();
+    }
+    return "intent " + QByteArray::number(static_cast<qulonglong>(number)) + ' ' + fields + ' '
         + EscapeJournalField(oldPath) + ' ' + EscapeJournalField(newPath) + '\n';
 }
 
@@ -522,7 +558,7 @@ UndoCounts UndoJournal(const JournalContents &contents, std::FILE *out, std::FIL
         UndoPending(contents.pending, counts, out, err);
     const JournalRecordList &records = contents.records;
     for (int i = records.size() - 1; i >= 0; --i)
-        UndoDone(records.at(i), contents.version >= 2, counts, out, err);
+        UndoDone(records.at(i), counts, out, err);
     return counts;
 }
 
@@ -549,7 +585,9 @@ void JournalRecordList::Append(const QByteArray &oldPath, const QByteArray &newP
     entry.oldSize = static_cast<std::uint32_t>(oldPath.size());
     entry.shared = static_cast<std::uint32_t>(shared);
     entry.tailSize = static_cast<std::uint32_t>(newPath.size() - shared);
-    entry.identity = identity;
+    entry.volume = identity.volume;
+    entry.index = identity.index;
+    entry.indexHigh = identity.indexHigh;
     block.append(oldPath.constData(), static_cast<std::size_t>(oldPath.size()));
     block.append(newPath.constData() + shared, entry.tailSize);
     entries_.push_back(entry);
@@ -563,6 +601,8 @@ JournalRecord JournalRecordList::at(int i) const
     record.oldPath = QByteArray(bytes, static_cast<int>(entry.oldSize));
     record.newPath = record.oldPath.left(static_cast<int>(entry.shared))
         + QByteArray(bytes + entry.oldSize, static_cast<int>(entry.tailSize));
-    record.identity = entry.identity;
+    record.identity.volume = entry.volume;
+    record.identity.index = entry.index;
+    record.identity.indexHigh = entry.indexHigh;
     return record;
 }

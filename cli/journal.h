@@ -19,8 +19,11 @@
 // and "%" itself written as "%" and two upper-case hex digits. The first line
 // is the header; after it, for the N-th rename tried (N from 1 up):
 //
-//   intent N VOLUME INDEX OLD NEW   before the rename; VOLUME and INDEX (decimal)
-//                                   are the identity of the entry at OLD
+//   intent N VOLUME INDEX OLD NEW   before the rename; VOLUME and INDEX are
+//                                   the identity of the entry at OLD: decimal,
+//                                   INDEX "0x" and 32 hex digits for a 128-bit
+//                                   file id, both "-" where the system gives
+//                                   the entry no number
 //   done N                          after it, when it was made
 //   failed N                        after it, when it was not
 //
@@ -48,7 +51,7 @@ struct JournalRecord
 {
     QByteArray oldPath;
     QByteArray newPath;
-    EntryIdentity identity; // of the entry renamed; version 2 only
+    EntryIdentity identity; // of the entry renamed; none in version 1, nor where unknown
 };
 
 // The renames of a journal, kept compactly for undo: the paths' bytes in
@@ -73,7 +76,8 @@ private:
         std::uint32_t oldSize;
         std::uint32_t shared; // bytes the new path shares with the start of the old one
         std::uint32_t tailSize;
-        EntryIdentity identity;
+        // A journal holds numbers only (never a final path): kept as such.
+        std::uint64_t volume, index, indexHigh;
     };
     std::deque<Entry> entries_;
     std::vector<std::string> blocks_;

@@ -52,6 +52,7 @@ struct MemoryFileSystem::Entry
     EntryIdentity identity;    // a file's or system file's own
     int actsAsOwner = -1;      // unknown until a rename in a folder of owners only asks
     int locked = -1;           // immutable or append-only; unknown until a rename asks
+    bool targetUnknown = false; // the disk's listing could not tell where it leads
     bool linkRead = false;
     LinkTextStatus linkStatus = LinkTextStatus::Unreadable;
     int linkError = 0;
@@ -103,8 +104,7 @@ MemoryFileSystem::~MemoryFileSystem() = default;
 MemoryFileSystem::Folder *MemoryFileSystem::FolderById(const EntryIdentity &identity,
                                                        Folder *parent, const std::string &diskPath)
 {
-    const auto key = std::make_pair(identity.volume, identity.index);
-    const auto found = byIdentity_.find(key);
+    const auto found = byIdentity_.find(identity);
     if (found != byIdentity_.end())
         return found->second;
     folders_.emplace_back(new Folder);
@@ -112,7 +112,7 @@ MemoryFileSystem::Folder *MemoryFileSystem::FolderById(const EntryIdentity &iden
     folder->identity = identity;
     folder->parent = parent ? parent : folder;
     folder->diskPath = diskPath;
-    byIdentity_.emplace(key, folder);
+    byIdentity_.emplace(identity, folder);
     return folder;
 }
 
@@ -131,7 +131,7 @@ MemoryFileSystem::Folder *MemoryFileSystem::RootOf(const std::string &path, std:
         return found->second;
     EntryIdentity identity;
     if (!IdentifyEntry(root, identity))
-        identity = {~std::uint64_t(0), ++madeUp_};
+        identity = MadeUpIdentity();
     Folder *folder = FolderById(identity, nullptr, root);
     roots_.emplace(std::move(root), folder);
     return folder;
@@ -144,7 +144,7 @@ MemoryFileSystem::Folder *MemoryFileSystem::Enter(Folder *holder, Entry &entry)
         EntryIdentity identity;
         if (!IdentifyEntry(diskPath, identity)) {
             // Gone from the disk since it was listed: an empty folder here.
-            identity = {~std::uint64_t(0), ++madeUp_};
+            identity = MadeUpIdentity();
             entry.folder = FolderById(identity, holder, diskPath + '/');
             entry.folder->listed = true;
         } else {
@@ -175,6 +175,7 @@ void MemoryFileSystem::EnsureListed(Folder *folder)
         entry.kind = item.kind;
         entry.hidden = item.hidden;
         entry.diskName = name;
+        entry.targetUnknown = item.target == LinkTargetKind::Unknown;
         folder->entries.emplace(std::move(name), std::move(entry));
     }
     folder->keysBuilt = false;
@@ -314,7 +315,9 @@ LinkTargetKind MemoryFileSystem::TargetKind(Folder *holder, Entry &entry)
     const std::string &text = entry.linkText;
     if (status != LinkTextStatus::Read || text.empty()
         || !Resolve(text, holder, true, budget, target))
-        return LinkTargetKind::Missing;
+        // Where the disk would not say, the copy can't either: what is in
+        // the way was never read into it.
+        return entry.targetUnknown ? LinkTargetKind::Unknown : LinkTargetKind::Missing;
     if (target.folder)
         return LinkTargetKind::Folder;
     return target.entry->kind == DirEntryKind::File ? LinkTargetKind::File : LinkTargetKind::Other;
@@ -333,7 +336,7 @@ EntryIdentity MemoryFileSystem::IdentityOf(const Place &place)
             entry.actsAsOwner = disk.actsAsOwner ? 1 : 0;
             entry.locked = disk.lockedInPlace ? 1 : 0;
         } else
-            entry.identity = {~std::uint64_t(0), ++madeUp_};
+            entry.identity = MadeUpIdentity();
     }
     return entry.identity;
 }
@@ -675,7 +678,7 @@ TextFileStatus MemoryFileSystem::CreateNewFile(const std::string &folderPath,
     // Nothing on the disk stands for it: whatever the disk has at that name
     // is another entry.
     entry.identityKnown = true;
-    entry.identity = {~std::uint64_t(0), ++madeUp_};
+    entry.identity = MadeUpIdentity();
     entry.actsAsOwner = 1;
     entry.locked = 0;
     Entry &added = folder->entries.emplace(stored, std::move(entry)).first->second;

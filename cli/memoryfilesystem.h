@@ -7,6 +7,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // A copy of the file system held in memory, for running a rename pass
@@ -94,9 +95,16 @@ private:
     void Unkey(Folder *folder, const std::string &name, const Entry *entry);
 
     std::vector<std::unique_ptr<Folder>> folders_;
-    std::map<std::pair<std::uint64_t, std::uint64_t>, Folder *> byIdentity_;
+    std::unordered_map<EntryIdentity, Folder *, EntryIdentityHash> byIdentity_;
     std::map<std::string, Folder *> roots_; // by the root's spelling, ending in "/"
     std::uint64_t madeUp_ = 0; // identities for folders the disk no longer shows
+    EntryIdentity MadeUpIdentity()
+    {
+        EntryIdentity identity;
+        identity.volume = ~std::uint64_t(0);
+        identity.index = ++madeUp_;
+        return identity;
+    }
     std::string heldPath_;
     EntryIdentity heldIdentity_;
     Folder *held_ = nullptr;

@@ -247,15 +247,6 @@ private:
         bool link;
     };
 
-    struct IdentityHash
-    {
-        std::size_t operator()(const EntryIdentity &identity) const
-        {
-            return std::hash<std::uint64_t>()(identity.index * 0x9E3779B97F4A7C15ull
-                                              ^ identity.volume);
-        }
-    };
-
     bool Stopped() const { return stop_ && stop_(); }
 
     // Where below the chosen folder the folder a link at `native` leads to
@@ -301,6 +292,11 @@ private:
                     || (entry.kind == DirEntryKind::Link
                         && (entry.target == LinkTargetKind::Folder
                             || entry.target == LinkTargetKind::Other)));
+            if (!entry.hidden && entry.target == LinkTargetKind::Unknown) {
+                // Perhaps a folder inside, perhaps not: what is below is not read.
+                ++tree_.gaps_.unreadableFolders;
+                continue;
+            }
             if (!(kind_ == ScanKind::Files ? file || folder : folder))
                 continue;
             const char *bytes = listing_.Name(entry);
@@ -408,7 +404,7 @@ private:
     const ScanKind kind_;
     const ScanStopQuestion &stop_;
     ScannedTree &tree_;
-    std::unordered_set<EntryIdentity, IdentityHash> visited_;
+    std::unordered_set<EntryIdentity, EntryIdentityHash> visited_;
     std::string rootFinal_; // the chosen folder's final path, without a closing "/"
     DirListing listing_;
     std::vector<Candidate> files_;

@@ -26,8 +26,9 @@ enum class ScanKind { Files, Folders };
 struct ScanGaps
 {
     // Folders it was to enter but could not read, or not to their end (the
-    // chosen folder included), and links to folders it could not tell to
-    // lead inside the chosen folder or not.
+    // chosen folder included), links to folders it could not tell to lead
+    // inside the chosen folder or not, and links whose target the system
+    // would not tell (LinkTargetKind::Unknown).
     int unreadableFolders = 0;
     // Entries it left out because their names can't be decoded (what is
     // below such a folder included), and folders it listed but did not

@@ -1,8 +1,11 @@
 #include "platform/appendfile.h"
 
 #ifdef _WIN32
+#include "platform/entryidentity_windows.h"
 #include "platform/widestring_windows.h"
 #else
+#include "platform/entryidentity_posix.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -17,20 +20,6 @@ const int kMaxDepth = 100000;
 } // namespace
 
 #ifdef _WIN32
-
-namespace {
-
-bool IdentityOfHandle(HANDLE handle, EntryIdentity &identity)
-{
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(handle, &info))
-        return false;
-    identity.volume = info.dwVolumeSerialNumber;
-    identity.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-    return true;
-}
-
-} // namespace
 
 AppendFile::~AppendFile()
 {
@@ -194,8 +183,7 @@ bool AppendFile::Identify(EntryIdentity &identity) const
     struct stat info;
     if (fd_ < 0 || fstat(fd_, &info) != 0)
         return false;
-    identity.volume = static_cast<std::uint64_t>(info.st_dev);
-    identity.index = static_cast<std::uint64_t>(info.st_ino);
+    identity = IdentityOfStat(info);
     return true;
 }
 
@@ -243,8 +231,7 @@ bool RealFolderChain(const std::string &path, std::vector<EntryIdentity> &chain)
         if (fstat(fd, &info) != 0)
             break;
         EntryIdentity identity;
-        identity.volume = static_cast<std::uint64_t>(info.st_dev);
-        identity.index = static_cast<std::uint64_t>(info.st_ino);
+        identity = IdentityOfStat(info);
         if (!chain.empty() && chain.back() == identity)
             break; // the top: its ".." is itself
         chain.push_back(identity);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/entryidentity.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -19,19 +21,11 @@ enum class DirEntryKind : std::uint8_t {
     Other   // FIFO, socket, device: the toolkit calls these system files
 };
 
-// What a link leads to, following every link on the way.
-enum class LinkTargetKind : std::uint8_t { None, Missing, File, Folder, Other };
-
-// Tells entries apart: equal for two paths that lead to the same entry.
-struct EntryIdentity
-{
-    std::uint64_t volume = 0;
-    std::uint64_t index = 0;
-    bool operator==(const EntryIdentity &other) const
-    {
-        return volume == other.volume && index == other.index;
-    }
-};
+// What a link leads to, following every link on the way. Unknown: the
+// system would not say (no right to pass a folder on the way, a kind of link
+// it is set not to follow, a cloud provider not running), which is not the
+// same as leading nowhere (Missing).
+enum class LinkTargetKind : std::uint8_t { None, Missing, File, Folder, Other, Unknown };
 
 // One folder's entries in the order the system gives them, "." and ".."
 // left out. Names are kept in one buffer, each followed by a NUL, so that a

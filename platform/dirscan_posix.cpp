@@ -1,4 +1,5 @@
 #include "platform/dirscan.h"
+#include "platform/entryidentity_posix.h"
 #include "platform/renameentry.h"
 
 #include <dirent.h>
@@ -22,7 +23,8 @@ LinkTargetKind TargetKind(int folder, const char *name)
 {
     struct stat info;
     if (fstatat(folder, name, &info, 0) != 0)
-        return LinkTargetKind::Missing;
+        return errno == ENOENT || errno == ENOTDIR || errno == ELOOP ? LinkTargetKind::Missing
+                                                                     : LinkTargetKind::Unknown;
     if (S_ISREG(info.st_mode))
         return LinkTargetKind::File;
     if (S_ISDIR(info.st_mode))
@@ -53,8 +55,7 @@ bool IdentifyEntry(const std::string &path, EntryIdentity &identity)
     struct stat info;
     if (path.empty() || path.find('\0') != std::string::npos || stat(path.c_str(), &info) != 0)
         return false;
-    identity.volume = static_cast<std::uint64_t>(info.st_dev);
-    identity.index = static_cast<std::uint64_t>(info.st_ino);
+    identity = IdentityOfStat(info);
     return true;
 }
 
@@ -131,12 +132,6 @@ void ReadEntries(int folder, DirListing &listing)
 #endif
 }
 
-void SetIdentity(const struct stat &info, EntryIdentity &identity)
-{
-    identity.volume = static_cast<std::uint64_t>(info.st_dev);
-    identity.index = static_cast<std::uint64_t>(info.st_ino);
-}
-
 } // namespace
 
 bool ReadFolder(const std::string &path, EntryIdentity &identity, DirListing &listing)
@@ -159,7 +154,7 @@ bool ReadFolder(const std::string &path, EntryIdentity &identity, DirListing &li
         close(folder);
         return false;
     }
-    SetIdentity(info, identity);
+    identity = IdentityOfStat(info);
     ReadEntries(folder, listing);
     return true;
 }
@@ -206,8 +201,7 @@ bool OpenFolder::Open(const std::string &path, EntryIdentity &identity)
         close(fd);
         return false;
     }
-    identity.volume = static_cast<std::uint64_t>(info.st_dev);
-    identity.index = static_cast<std::uint64_t>(info.st_ino);
+    identity = IdentityOfStat(info);
     fd_ = fd;
     return true;
 }
@@ -339,7 +333,7 @@ bool OpenFolder::ReadBelow(const std::string &below, EntryIdentity &identity,
                 && fstatat(at, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0
                 && S_ISDIR(info.st_mode);
             if (folder)
-                SetIdentity(info, identity);
+                identity = IdentityOfStat(info);
             if (held >= 0)
                 close(held);
             // Nothing there, or no folder (a file, a FIFO): nothing missed.
@@ -360,7 +354,7 @@ bool OpenFolder::ReadBelow(const std::string &below, EntryIdentity &identity,
         listing.unreadable = true;
         return false;
     }
-    SetIdentity(info, identity);
+    identity = IdentityOfStat(info);
     ReadEntries(held, listing);
     return true;
 }
@@ -370,8 +364,7 @@ bool OpenFolder::IdentifyEntry(const char *name, EntryIdentity &identity) const
     struct stat info;
     if (fd_ < 0 || !PlainName(name) || fstatat(fd_, name, &info, AT_SYMLINK_NOFOLLOW) != 0)
         return false;
-    identity.volume = static_cast<std::uint64_t>(info.st_dev);
-    identity.index = static_cast<std::uint64_t>(info.st_ino);
+    identity = IdentityOfStat(info);
     return true;
 }
 
@@ -380,7 +373,6 @@ bool IdentifyEntryItself(const std::string &path, EntryIdentity &identity)
     struct stat info;
     if (path.empty() || path.find('\0') != std::string::npos || lstat(path.c_str(), &info) != 0)
         return false;
-    identity.volume = static_cast<std::uint64_t>(info.st_dev);
-    identity.index = static_cast<std::uint64_t>(info.st_ino);
+    identity = IdentityOfStat(info);
     return true;
 }

@@ -1,4 +1,5 @@
 #include "platform/dirscan.h"
+#include "platform/entryidentity_windows.h"
 #include "platform/renameentry.h"
 
 #include "platform/widestring_windows.h"
@@ -25,16 +26,12 @@ bool IdentityOf(const std::wstring &path, EntryIdentity &identity, DWORD flags =
     HANDLE handle = OpenEntry(path, flags);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
-    BY_HANDLE_FILE_INFORMATION info;
-    const bool ok = GetFileInformationByHandle(handle, &info) != 0;
+    DWORD attributes = 0;
+    const bool ok = IdentityOfHandle(handle, identity, &attributes);
     CloseHandle(handle);
-    if (!ok)
-        return false;
-    identity.volume = info.dwVolumeSerialNumber;
-    identity.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-    if (folder)
-        *folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    return true;
+    if (ok && folder)
+        *folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return ok;
 }
 
 // The toolkit takes shortcut files for links too.
@@ -49,33 +46,28 @@ LinkTargetKind TargetKind(const std::wstring &path)
     // Opened without FILE_FLAG_OPEN_REPARSE_POINT: links and junctions are
     // followed to their end.
     HANDLE handle = OpenEntry(path, 0);
-    if (handle == INVALID_HANDLE_VALUE)
-        return LinkTargetKind::Missing;
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+                || error == ERROR_INVALID_NAME || error == ERROR_INVALID_DRIVE
+                || error == ERROR_CANT_RESOLVE_FILENAME // a loop of links
+            ? LinkTargetKind::Missing
+            : LinkTargetKind::Unknown;
+    }
     BY_HANDLE_FILE_INFORMATION info;
     const bool ok = GetFileInformationByHandle(handle, &info) != 0;
     CloseHandle(handle);
     if (!ok)
-        return LinkTargetKind::Missing;
+        return LinkTargetKind::Unknown;
     return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? LinkTargetKind::Folder
                                                                : LinkTargetKind::File;
 }
 
 bool SameEntry(const std::wstring &a, const std::wstring &b)
 {
-    HANDLE first = OpenEntry(a, FILE_FLAG_OPEN_REPARSE_POINT);
-    if (first == INVALID_HANDLE_VALUE)
-        return false;
-    HANDLE second = OpenEntry(b, FILE_FLAG_OPEN_REPARSE_POINT);
-    bool same = false;
-    if (second != INVALID_HANDLE_VALUE) {
-        BY_HANDLE_FILE_INFORMATION x, y;
-        same = GetFileInformationByHandle(first, &x) && GetFileInformationByHandle(second, &y)
-            && x.dwVolumeSerialNumber == y.dwVolumeSerialNumber
-            && x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
-        CloseHandle(second);
-    }
-    CloseHandle(first);
-    return same;
+    EntryIdentity x, y;
+    return IdentityOf(a, x, FILE_FLAG_OPEN_REPARSE_POINT)
+        && IdentityOf(b, y, FILE_FLAG_OPEN_REPARSE_POINT) && x == y;
 }
 
 } // namespace
@@ -179,16 +171,9 @@ bool FinalPathOf(const std::string &path, std::string &final)
     HANDLE handle = OpenEntry(wide, 0); // every link and junction followed
     if (handle == INVALID_HANDLE_VALUE)
         return false;
-    std::wstring buffer;
-    const bool told = FinalPathOfHandle(handle, buffer);
+    const bool told = NativeFinalPathOfHandle(handle, final);
     CloseHandle(handle);
-    // The usual form, as a path is typed: "C:/x", "//server/share/x".
-    if (!told || !Utf8FromWide(WithoutExtendedPrefix(buffer).c_str(), final))
-        return false;
-    for (char &c : final)
-        if (c == '\\')
-            c = '/';
-    return true;
+    return told;
 }
 
 OpenFolder::~OpenFolder()
@@ -210,14 +195,12 @@ bool OpenFolder::Open(const std::string &path, EntryIdentity &identity)
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(handle, &info)
-        || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    DWORD attributes = 0;
+    if (!IdentityOfHandle(handle, identity, &attributes)
+        || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         CloseHandle(handle);
         return false;
     }
-    identity.volume = info.dwVolumeSerialNumber;
-    identity.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     if (folder.back() != L'/' && folder.back() != L'\\')
         folder += L'\\';
     handle_ = handle;
@@ -366,11 +349,6 @@ bool OpenFolder::ReadBelow(const std::string &below, EntryIdentity &identity,
             CloseHandle(handle);
     };
     std::wstring folder = path_;
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(static_cast<HANDLE>(handle_), &info)) {
-        listing.unreadable = true;
-        return false;
-    }
     std::size_t begin = 0;
     while (begin < below.size()) {
         std::size_t end = below.find('/', begin);
@@ -394,9 +372,8 @@ bool OpenFolder::ReadBelow(const std::string &below, EntryIdentity &identity,
         // Links and junctions are not passed; other reparse points (cloud
         // placeholders and the like) are folders as the listing has them.
         FILE_ATTRIBUTE_TAG_INFO tag;
-        if (!GetFileInformationByHandle(handle, &info)
-            || !GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)
-            || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)
+            || !(tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             || ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
                 && (tag.ReparseTag == IO_REPARSE_TAG_SYMLINK
                     || tag.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT))) {
@@ -407,8 +384,11 @@ bool OpenFolder::ReadBelow(const std::string &below, EntryIdentity &identity,
         folder += name;
         folder += L'\\';
     }
-    identity.volume = info.dwVolumeSerialNumber;
-    identity.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    if (!IdentityOfHandle(held.empty() ? static_cast<HANDLE>(handle_) : held.back(), identity)) {
+        release();
+        listing.unreadable = true;
+        return false;
+    }
     ListEntries(folder, listing);
     release();
     return true;

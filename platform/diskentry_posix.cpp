@@ -1,5 +1,7 @@
 #include "platform/diskentry.h"
 
+#include "platform/entryidentity_posix.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -76,8 +78,7 @@ bool ReadDiskEntry(const std::string &path, DiskEntry &entry)
         : S_ISDIR(info.st_mode)          ? DirEntryKind::Folder
         : S_ISLNK(info.st_mode)          ? DirEntryKind::Link
                                          : DirEntryKind::Other;
-    entry.identity.volume = static_cast<std::uint64_t>(info.st_dev);
-    entry.identity.index = static_cast<std::uint64_t>(info.st_ino);
+    entry.identity = IdentityOfStat(info);
     entry.actsAsOwner = info.st_uid == geteuid() || MayActAsAnyOwner();
     entry.ownersOnly = S_ISDIR(info.st_mode) && (info.st_mode & S_ISVTX) != 0;
     entry.lockedInPlace = LockedInPlace(path, info);

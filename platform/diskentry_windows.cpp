@@ -1,4 +1,6 @@
 #include "platform/diskentry.h"
+
+#include "platform/entryidentity_windows.h"
 #include "platform/widestring_windows.h"
 
 #include <windows.h>
@@ -61,31 +63,27 @@ bool ReadDiskEntry(const std::string &path, DiskEntry &entry)
     HANDLE handle = OpenItself(wide);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
-    BY_HANDLE_FILE_INFORMATION info;
+    DWORD attributes = 0;
     FILE_ATTRIBUTE_TAG_INFO tag = {};
-    bool ok = GetFileInformationByHandle(handle, &info) != 0;
-    if (ok && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    bool ok = IdentityOfHandle(handle, entry.identity, &attributes);
+    if (ok && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         ok = GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) != 0;
     CloseHandle(handle);
     if (!ok)
         return false;
-    const bool reparse = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    const bool reparse = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     if (reparse && IsLinkTag(tag.ReparseTag))
         entry.kind = DirEntryKind::Link;
-    else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+    else if (attributes & FILE_ATTRIBUTE_DIRECTORY)
         entry.kind = DirEntryKind::Folder;
     else if (IsShortcut(wide))
         entry.kind = DirEntryKind::Link;
     else
         entry.kind = DirEntryKind::File;
-    entry.identity.volume = info.dwVolumeSerialNumber;
-    entry.identity.index =
-        (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     // The hidden flag as the folder's listing (FindFirstFileW) gives it: that
     // is what the scan sees, and some file systems make it up from the name.
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW(wide.c_str(), &found);
-    DWORD attributes = info.dwFileAttributes;
     if (search != INVALID_HANDLE_VALUE) {
         attributes = found.dwFileAttributes;
         FindClose(search);

@@ -4,11 +4,14 @@
 #include "platform/renameentry.h"
 
 #ifdef _WIN32
+#include "platform/entryidentity_windows.h"
 #include "platform/widestring_windows.h"
 
 #include <cerrno>
 #include <io.h>
 #else
+#include "platform/entryidentity_posix.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -101,9 +104,9 @@ FolderReach OpenFolder::OpenWithoutLinks(const std::string &path, EntryIdentity 
         systemCode = static_cast<int>(error);
         return FolderReach::Failed;
     }
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(handle, &info)
-        || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    DWORD attributes = 0;
+    if (!IdentityOfHandle(handle, identity, &attributes)
+        || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         CloseHandle(handle);
         return FolderReach::Missing;
     }
@@ -123,8 +126,6 @@ FolderReach OpenFolder::OpenWithoutLinks(const std::string &path, EntryIdentity 
         CloseHandle(handle);
         return FolderReach::ThroughLink;
     }
-    identity.volume = info.dwVolumeSerialNumber;
-    identity.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     if (folder.back() != L'/' && folder.back() != L'\\')
         folder += L'\\';
     handle_ = handle;
@@ -233,8 +234,7 @@ FolderReach OpenFolder::OpenWithoutLinks(const std::string &path, EntryIdentity 
         close(fd);
         return FolderReach::Failed;
     }
-    identity.volume = static_cast<std::uint64_t>(info.st_dev);
-    identity.index = static_cast<std::uint64_t>(info.st_ino);
+    identity = IdentityOfStat(info);
     fd_ = fd;
     return FolderReach::Opened;
 }

@@ -69,6 +69,19 @@ inline bool FinalPathOfHandle(HANDLE handle, std::wstring &final)
     return true;
 }
 
+// The same as a native path, in the usual form a path is typed in: UTF-8,
+// "/" between names, no extended-length prefix ("C:/x", "//server/share/x").
+inline bool NativeFinalPathOfHandle(HANDLE handle, std::string &final)
+{
+    std::wstring wide;
+    if (!FinalPathOfHandle(handle, wide) || !Utf8FromWide(WithoutExtendedPrefix(wide).c_str(), final))
+        return false;
+    for (char &c : final)
+        if (c == '\\')
+            c = '/';
+    return true;
+}
+
 namespace widepath {
 
 inline bool StartsWith(const std::wstring &text, const wchar_t *prefix)

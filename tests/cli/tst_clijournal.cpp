@@ -6,6 +6,7 @@
 #include "cli/journal.h"
 #include "cli/journalfilesystem.h"
 #include "engine/passfilesystem.h"
+#include "platform/renameentry.h"
 #include "tests/support/enginetestsupport.h"
 
 #include <QDir>
@@ -53,26 +54,7 @@ bool MakeFolder(const QByteArray &path)
 EntryIdentity IdentityOf(const QByteArray &path)
 {
     EntryIdentity identity;
-#ifdef _WIN32
-    const QString wide = QDir::toNativeSeparators(FromNativeBytes(path));
-    const HANDLE handle = CreateFileW(reinterpret_cast<const wchar_t *>(wide.utf16()), 0,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                      OPEN_EXISTING,
-                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    BY_HANDLE_FILE_INFORMATION info;
-    if (handle != INVALID_HANDLE_VALUE && GetFileInformationByHandle(handle, &info)) {
-        identity.volume = info.dwVolumeSerialNumber;
-        identity.index = (quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-    }
-    if (handle != INVALID_HANDLE_VALUE)
-        CloseHandle(handle);
-#else
-    struct stat info;
-    if (::lstat(path.constData(), &info) == 0) {
-        identity.volume = quint64(info.st_dev);
-        identity.index = quint64(info.st_ino);
-    }
-#endif
+    IdentifyEntryItself(path.toStdString(), identity);
     return identity;
 }
 
@@ -108,14 +90,10 @@ Printed Undo(const JournalContents &contents)
     return printed;
 }
 
-QByteArray Number(std::uint64_t value)
-{
-    return QByteArray::number(qulonglong(value));
-}
-
+// VOLUME and INDEX as the writer puts them.
 QByteArray IdentityText(const EntryIdentity &identity)
 {
-    return Number(identity.volume) + ' ' + Number(identity.index);
+    return JournalIntentLine(1, identity, "/", "/").split(' ').mid(2, 2).join(' ');
 }
 
 // The disk, noting what the journal held at the moment of each rename.
@@ -266,6 +244,11 @@ private slots:
         QTest::newRow("signed number") << h + "intent 1 +5 10 " + r + "/a " + r + "/b\n" << -1 << false << false;
         QTest::newRow("number past 64 bits") << h + "intent 1 18446744073709551616 10 " + r + "/a " + r + "/b\n" << -1
                                              << false << false;
+        QTest::newRow("index 0") << h + "intent 1 5 0 " + r + "/a " + r + "/b\n" << -1 << false << false;
+        QTest::newRow("128-bit id short") << h + "intent 1 5 0x0A " + r + "/a " + r + "/b\n" << -1 << false << false;
+        QTest::newRow("128-bit id not hex") << h + "intent 1 5 0x" + QByteArray(31, '0') + "G " + r + "/a " + r + "/b\n"
+                                            << -1 << false << false;
+        QTest::newRow("volume without index") << h + "intent 1 5 - " + r + "/a " + r + "/b\n" << -1 << false << false;
         QTest::newRow("path missing") << h + "intent 1 5 10 " + r + "/a\n" << -1 << false << false;
         QTest::newRow("bad escape") << h + "intent 1 5 10 " + r + "/a " + r + "/b%2\n" << -1 << false << false;
         QTest::newRow("a version-1 line") << h + r + "/a " + r + "/b\n" << -1 << false << false;
@@ -313,42 +296,54 @@ private slots:
     }
 
     // What the writer writes, the reader reads back: odd bytes, big numbers,
-    // a failed rename left out, the last intent pending.
+    // a 128-bit file id (ReFS), a failed rename left out, the last intent
+    // pending, and an entry known only by its final path (SMB without file
+    // ids), which names no entry across a rename and so is recorded as none.
     void writerRoundTrip()
     {
         JournalWriter writer;
         QVERIFY(CreateJournal(writer));
-        EntryIdentity one, two;
+        EntryIdentity one, wide, two, byPath;
         one.volume = 1;
         one.index = 9223372036854775813u;
+        wide.volume = 18446744073709551615u;
+        wide.index = 0xA;
+        wide.indexHigh = 0x0102030405060708u;
         two.volume = 3;
         two.index = 4;
+        byPath.volume = 3;
+        byPath.finalPath = "//server/share/x";
         int code = 0;
         const std::string r = AbsoluteStart().toStdString();
         QVERIFY(writer.WriteIntent(r + "/x/a\tb", r + "/x/100%", one, code));
         QVERIFY(writer.WriteResult(true, code));
+        QVERIFY(writer.WriteIntent(r + "/x/w", r + "/x/v", wide, code));
+        QVERIFY(writer.WriteResult(true, code));
         QVERIFY(writer.WriteIntent(r + "/x/c", r + "/x/d", two, code));
         QVERIFY(writer.WriteResult(false, code));
-        QVERIFY(writer.WriteIntent(r + "/x/\xFF", r + "/x/ \n", two, code));
+        QVERIFY(writer.WriteIntent(r + "/x/\xFF", r + "/x/ \n", byPath, code));
         QVERIFY(writer.Close());
         QCOMPARE(ReadAll(JournalPath()),
                  QByteArray("quillbarrow-cli journal 2\n"
                             "intent 1 1 9223372036854775813 /x/a%09b /x/100%25\ndone 1\n"
-                            "intent 2 3 4 /x/c /x/d\nfailed 2\n"
-                            "intent 3 3 4 /x/%FF /x/%20%0A\n")
+                            "intent 2 18446744073709551615 0x0102030405060708000000000000000A"
+                            " /x/w /x/v\ndone 2\n"
+                            "intent 3 3 4 /x/c /x/d\nfailed 3\n"
+                            "intent 4 - - /x/%FF /x/%20%0A\n")
                      .replace(" /x/", " " + QByteArray::fromStdString(r) + "/x/"));
         JournalContents contents;
         QString error;
         QVERIFY(ReadJournal(FromNativeBytes(JournalPath()), contents, error));
-        QCOMPARE(contents.records.size(), 1);
+        QCOMPARE(contents.records.size(), 2);
         const QByteArray x = QByteArray::fromStdString(r) + "/x/";
         QCOMPARE(contents.records.first().oldPath, x + "a\tb");
         QCOMPARE(contents.records.first().newPath, x + "100%");
         QVERIFY(contents.records.first().identity == one);
+        QVERIFY(contents.records.at(1).identity == wide);
         QVERIFY(contents.pending.present);
         QCOMPARE(contents.pending.paths.oldPath, x + "\xFF");
         QCOMPARE(contents.pending.paths.newPath, x + " \n");
-        QVERIFY(contents.pending.identity == two);
+        QVERIFY(!contents.pending.identity.Known());
     }
 
     // An old journal may still be needed: never replaced, nor written

@@ -258,8 +258,15 @@ public:
     int outsideListed = 0;
 
 private:
-    static constexpr EntryIdentity kOutside{2, 1};
-    EntryIdentity Next() { return EntryIdentity{1, ++count_}; }
+    static EntryIdentity Numbered(std::uint64_t volume, std::uint64_t index)
+    {
+        EntryIdentity identity;
+        identity.volume = volume;
+        identity.index = index;
+        return identity;
+    }
+    const EntryIdentity kOutside = Numbered(2, 1);
+    EntryIdentity Next() { return Numbered(1, ++count_); }
     // The folder (a path ending in "/") that `path` leads to: where a link
     // leads when its last name is one.
     std::string Resolved(const std::string &path)
@@ -769,6 +776,10 @@ void DirScanTest::finalPathsTakeDotsAsTheSystemDoes()
 void DirScanTest::unreadableFoldersFlaggedAndCounted()
 {
     QVERIFY(MakeFile(root_, "locked/a draft.txt"));
+    QVERIFY(MakeFolder(root_, "locked/in"));
+    // Where it leads can't be told: not a dangling link, a folder not read.
+    QVERIFY(MakeLink("locked/in", root_, "toLocked"));
+    QVERIFY(MakeLink("missing", root_, "dangling"));
     QVERIFY(MakeFile(root_, "open/b draft.txt"));
     QVERIFY(MakeFile(root_, "file draft.txt"));
     QVERIFY(::mkfifo(Raw("fifo").constData(), 0644) == 0);
@@ -807,7 +818,7 @@ void DirScanTest::unreadableFoldersFlaggedAndCounted()
     QVERIFY(!openFlagged && !fileFlagged && !fifoFlagged);
     QCOMPARE(out.filesChanged, 2);
     QCOMPARE(out.foldersScanned, 2); // "locked" is listed, only not entered
-    QCOMPARE(out.unreadableFolders, 1);
+    QCOMPARE(out.unreadableFolders, 2); // "locked", and the link into it
     QCOMPARE(blind.filesScanned + blind.foldersScanned, 0);
     QCOMPARE(blind.unreadableFolders, 1);
     QVERIFY(ExistsRaw(Raw("locked/a draft.txt")));

@@ -33,6 +33,52 @@ bool BackslashSeparates()
     return IsNativeSeparator('\\');
 }
 
+// File ids as systems give them (Microsoft's documentation of FILE_ID_INFO
+// and of SMB servers): ReFS needs all 128 bits to tell files apart, and a
+// server without file ids answers 0 or all ones for every entry. Such
+// entries are told apart by their final paths, asked for only then.
+TEST(EntryIdentity, FileIdsTellEntriesApartAndNoIdFallsBackToTheFinalPath)
+{
+    unsigned char low[16] = {0x2A}, high[16] = {0x2A};
+    high[8] = 1; // the same low 64 bits, another high half
+    int asked = 0;
+    const auto path = [&asked](const char *final) {
+        return [&asked, final](std::string &out) {
+            ++asked;
+            out = final;
+            return *final != '\0';
+        };
+    };
+    EntryIdentity a, b, c;
+    ASSERT_TRUE(IdentityFromFileId(7, low, 16, path("C:/a"), a));
+    ASSERT_TRUE(IdentityFromFileId(7, high, 16, path("C:/a"), b));
+    EXPECT_EQ(asked, 0);
+    EXPECT_NE(a, b);
+    EXPECT_EQ(a.index, 0x2Au);
+    EXPECT_EQ(b.indexHigh, 1u);
+    EXPECT_TRUE(a.Known() && !a.ByPath());
+    ASSERT_TRUE(IdentityFromFileId(8, low, 16, path("C:/a"), c));
+    EXPECT_NE(a, c); // another volume
+
+    const unsigned char zeros[16] = {};
+    unsigned char ones[16];
+    std::memset(ones, 0xFF, sizeof ones);
+    EntryIdentity x, y, z;
+    const unsigned char *const noIds[] = {zeros, ones};
+    for (const unsigned char *none : noIds)
+        for (std::size_t size : {std::size_t(8), std::size_t(16)}) {
+            ASSERT_TRUE(IdentityFromFileId(7, none, size, path("//s/share/x"), x));
+            ASSERT_TRUE(IdentityFromFileId(7, none, size, path("//s/share/y"), y));
+            ASSERT_TRUE(IdentityFromFileId(7, zeros, 16, path("//s/share/x"), z));
+            EXPECT_TRUE(x.ByPath() && x.Known());
+            EXPECT_NE(x, y); // not every folder one and the same
+            EXPECT_EQ(x, z);
+            EXPECT_EQ(EntryIdentityHash()(x), EntryIdentityHash()(z));
+            EXPECT_FALSE(IdentityFromFileId(7, none, size, path(""), x)); // nothing to go by
+        }
+    EXPECT_EQ(asked, 4 * 4);
+}
+
 TEST(DiskEntry, TellsKindAndIdentityWithoutFollowingALink)
 {
     TempDir dir;
