@@ -87,9 +87,15 @@ using enginetest::NativeBytes;
 using Occupants = QMap<QByteArray, QByteArray>;
 
 #ifdef _WIN32
+// A whole drive path in its extended-length form, as the program hands it
+// to the system: names that end in a dot or a space are taken as stored.
 std::wstring Wide(const QString &path)
 {
-    return QDir::toNativeSeparators(path).toStdWString();
+    const QString native = QDir::toNativeSeparators(path);
+    const bool whole = native.size() > 2 && native.at(1) == QLatin1Char(':')
+        && !native.contains(QLatin1String("\\.\\")) && !native.contains(QLatin1String("\\..\\"))
+        && !native.endsWith(QLatin1String("\\.")) && !native.endsWith(QLatin1String("\\.."));
+    return (whole ? L"\\\\?\\" : L"") + native.toStdWString();
 }
 
 int LastSeparator(const QString &path)
@@ -105,10 +111,11 @@ QString StoredName(QString name)
     return name;
 }
 
-// Two names Windows takes for one have the same key.
+// Two names Windows takes for one have the same key: names as stored, one
+// ending in a dot or a space included, differ by case only.
 QByteArray NameKeyOf(const QString &name)
 {
-    return StoredName(name).toUpper().toUtf8();
+    return name.toUpper().toUtf8();
 }
 
 // The volume and index of the entry at `path`: the entry itself, a link at
@@ -239,9 +246,11 @@ public:
         const QString target = attempt.targetPath;
         const int cut = LastSeparator(target);
         QByteArray folder, entry;
-        if (cut >= 0 && IdKey(target.left(cut + 1), folder, true) && IdKey(target, entry))
-            last.occupant =
-                atStart_.value(folder + '/' + NameKeyOf(target.mid(cut + 1))) == entry ? 'o' : 'n';
+        // The rename asks for the name as Windows stores it.
+        const QString stored = StoredName(target.mid(cut + 1));
+        if (cut >= 0 && IdKey(target.left(cut + 1), folder, true)
+            && IdKey(target.left(cut + 1) + stored, entry))
+            last.occupant = atStart_.value(folder + '/' + NameKeyOf(stored)) == entry ? 'o' : 'n';
 #else
         const QByteArray target = QFile::encodeName(attempt.targetPath);
         const int cut = target.lastIndexOf('/');
@@ -407,7 +416,9 @@ private:
             QStringLiteral("旅a"), QStringLiteral("照片B"), QStringLiteral("数据 o")};
         static const QStringList extensions{
             QString(), QString(), QStringLiteral(".txt"), QStringLiteral(".TXT"), QStringLiteral(".a"),
-            QStringLiteral(".b"), QStringLiteral(".tar.gz"), QStringLiteral(".文本")};
+            QStringLiteral(".b"), QStringLiteral(".tar.gz"), QStringLiteral(".文本"),
+            // Stored so from Linux or macOS over a share: "a." beside "a".
+            QStringLiteral("."), QStringLiteral(" ")};
         if (longNames_ && Chance(10)) {
             const QString extension = Chance(50) ? QString() : QStringLiteral(".txt");
             const int length = 252 + int(random_() % 4);

@@ -1,7 +1,9 @@
 // The file system's rules as the dry run's copy reads them, each checked
 // against what the file system itself then does.
 
+#include "platform/dirscan.h"
 #include "platform/diskentry.h"
+#include "platform/pathchecks.h"
 #include "platform/renameentry.h"
 
 #include "tests/support/tempdir.h"
@@ -350,6 +352,28 @@ TEST(WindowsPaths, PathsPastMaxPathAreReadAndRenamedIn)
     DeleteFileW(Exact(folder + "/new.txt").c_str());
     for (; folder.size() > dir.path().size(); folder.resize(folder.rfind('/')))
         RemoveDirectoryW(Exact(folder).c_str());
+}
+
+// Microsoft's path rules: "C:" alone is the current folder on drive C, and
+// "C:/" its root. The folder a job checks and scans is the one the first
+// names, so it is no root; the second is refused.
+TEST(WindowsPaths, ADriveAloneIsItsCurrentFolder)
+{
+    TempDir dir;
+    const std::string drive = dir.path().substr(0, 2);
+    ASSERT_EQ(drive[1], ':');
+    wchar_t saved[MAX_PATH];
+    ASSERT_GT(GetCurrentDirectoryW(MAX_PATH, saved), 0u);
+    ASSERT_TRUE(SetCurrentDirectoryW(fs::u8path(dir.path()).wstring().c_str()));
+    std::string current, folder, root;
+    const bool resolved = FinalPathOf(drive, current);
+    SetCurrentDirectoryW(saved);
+    ASSERT_TRUE(resolved);
+    ASSERT_TRUE(FinalPathOf(dir.path(), folder));
+    EXPECT_EQ(current, folder);
+    EXPECT_FALSE(IsSystemRoot(current));
+    ASSERT_TRUE(FinalPathOf(drive + "/", root));
+    EXPECT_TRUE(IsSystemRoot(root));
 }
 
 TEST(WindowsPaths, SuperscriptPortNumbersAreDevices)
