@@ -1,7 +1,7 @@
 #include "cli/dryrun.h"
 
 #include "cli/journal.h"
-#include "cli/memoryfilesystem.h"
+#include "engine/memoryfilesystem.h"
 #include "engine/passfilesystem.h"
 #include "platform/system.h"
 

@@ -15,7 +15,7 @@
 #include "cli/clijob.h"
 #include "cli/commandline.h"
 #include "cli/dryrun.h"
-#include "cli/memoryfilesystem.h"
+#include "engine/memoryfilesystem.h"
 #include "engine/jobparameters.h"
 #include "engine/passfilesystem.h"
 #include "tests/support/enginetestsupport.h"

@@ -8,7 +8,7 @@
 
 #include "tests/support/enginetestsupport.h"
 
-#include "cli/memoryfilesystem.h"
+#include "engine/memoryfilesystem.h"
 #include "engine/folderscan.h"
 #include "engine/jobparameters.h"
 #include "engine/namerules.h"

@@ -1,4 +1,4 @@
-#include "cli/memoryfilesystem.h"
+#include "engine/memoryfilesystem.h"
 
 #include "platform/diskentry.h"
 #include "platform/renameentry.h"
