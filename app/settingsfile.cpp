@@ -1,6 +1,6 @@
 #include "app/settingsfile.h"
 
-#include "platform/guardedopen.h"
+#include "platform/regularfile.h"
 
 #include <cstdio>
 
@@ -32,15 +32,6 @@ std::FILE *OpenFile(const std::string &path, const char *mode)
     return std::fopen(path.c_str(), mode);
 }
 
-// The settings file for reading, or for update, as a regular file only: a
-// FIFO or a device at its path is refused at once, as a missing file is,
-// rather than waited on or read.
-std::FILE *OpenSettingsFile(const std::string &path, bool forUpdate)
-{
-    RegularFileStatus status;
-    return OpenRegularFile(path, forUpdate, status);
-}
-
 // Reads `file` from its current position to its end. False on a read error
 // or when the file is beyond kMaxFileSize.
 bool ReadAll(std::FILE *file, std::string &content)
@@ -55,6 +46,21 @@ bool ReadAll(std::FILE *file, std::string &content)
         if (got < sizeof chunk)
             return std::ferror(file) == 0;
     }
+}
+
+// The whole settings file, opened for reading, or for update (which fails
+// on a missing or read-only file), as a regular file only: a FIFO or a
+// device at its path is refused at once, as a missing file is, rather than
+// waited on or read. False when it can't be read whole.
+bool ReadSettingsFile(const std::string &path, bool forUpdate, std::string &content)
+{
+    RegularFileStatus status;
+    std::FILE *file = OpenRegularFile(path, forUpdate, status);
+    if (!file)
+        return false;
+    const bool complete = ReadAll(file, content);
+    std::fclose(file);
+    return complete;
 }
 
 // Truncates the file at `path` and writes `content`. False unless every byte
@@ -76,13 +82,8 @@ bool WriteWhole(const std::string &path, const std::string &content, bool *opene
 
 int LoadSettingsText(std::string &buffer, const std::string &path)
 {
-    std::FILE *file = OpenSettingsFile(path, false);
-    if (!file)
-        return -1;
     std::string content;
-    const bool complete = ReadAll(file, content);
-    std::fclose(file);
-    if (!complete)
+    if (!ReadSettingsFile(path, false, content))
         return -1;
     buffer.swap(content);
     return 0;
@@ -131,15 +132,11 @@ void ComposeSettingsText(std::string &result, const std::string &text, const std
 
 int SetSettingValue(const std::string &path, const std::string &key, const std::string &value)
 {
-    // "rb+" fails on a missing or read-only file, so nothing is ever created.
-    std::FILE *file = OpenSettingsFile(path, true);
-    if (!file)
-        return -1;
+    // Opened for update: nothing is ever created. Rewriting from a partial
+    // read would lose the rest.
     std::string original;
-    const bool complete = ReadAll(file, original);
-    std::fclose(file);
-    if (!complete)
-        return -1;  // rewriting from a partial read would lose the rest
+    if (!ReadSettingsFile(path, true, original))
+        return -1;
 
     std::string composed;
     ComposeSettingsText(composed, original, key, value);
