@@ -11,7 +11,7 @@
 #include "engine/passfilesystem.h"
 #include "engine/renamepass.h"
 #include "platform/pathchecks.h"
-#include "platform/renameentry.h"
+#include "platform/system.h"
 
 #include <QDir>
 #include <QFile>

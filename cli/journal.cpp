@@ -1,7 +1,9 @@
 #include "cli/journal.h"
 
 #include "engine/passfilesystem.h"
-#include "platform/renameentry.h"
+#include "platform/openfolder.h"
+#include "platform/nativepath.h"
+#include "platform/entryidentity.h"
 
 #include <QFile>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/appendfile.h"
-#include "platform/dirscan.h"
+#include "platform/entryidentity.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,7 +1,8 @@
 #include "cli/journalfilesystem.h"
 
-#include "platform/appendfile.h"
-#include "platform/renameentry.h"
+#include "platform/folderchain.h"
+#include "platform/nativepath.h"
+#include "platform/entryidentity.h"
 
 #include <algorithm>
 

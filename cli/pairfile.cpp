@@ -2,7 +2,7 @@
 
 #include "engine/jobparameters.h"
 #include "engine/passfilesystem.h"
-#include "platform/guardedopen.h"
+#include "platform/regularfile.h"
 #include "platform/system.h"
 
 #include <QTextCodec>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/dirscan.h"
+#include "platform/entryidentity.h"
 
 #include <QString>
 

@@ -1,7 +1,9 @@
 #include "engine/memoryfilesystem.h"
 
 #include "platform/diskentry.h"
-#include "platform/renameentry.h"
+#include "platform/storedname.h"
+#include "platform/nativepath.h"
+#include "platform/entryidentity.h"
 
 #include <cstring>
 #include <utility>

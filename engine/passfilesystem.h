@@ -1,7 +1,9 @@
 #pragma once
 
-#include "platform/dirscan.h"
-#include "platform/renameentry.h"
+#include "platform/folderlisting.h"
+#include "platform/nativepath.h"
+#include "platform/entryidentity.h"
+#include "platform/openfolder.h"
 #include "platform/textfile.h"
 
 #include <QString>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/dirscan.h"
+#include "platform/entryidentity.h"
 #include "platform/system.h"
 
 #include <cstddef>
@@ -43,11 +43,5 @@ private:
     int fd_ = -1;
 #endif
 };
-
-// The identities of the folder at `path` (links followed) and of every
-// folder above it up to the top of the file system, as the system really
-// nests them: a link on the way is no parent, its target's parents are.
-// False when the folder can't be reached.
-bool RealFolderChain(const std::string &path, std::vector<EntryIdentity> &chain);
 
 // SystemErrorText (platform/system.h) gives the words for their error codes.

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "platform/dirscan.h"
+#include "platform/folderlisting.h"
+#include "platform/entryidentity.h"
 
 #include <cstddef>
 #include <string>

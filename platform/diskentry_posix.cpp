@@ -1,5 +1,6 @@
 #include "platform/diskentry.h"
 
+#include "platform/nativepath.h"
 #include "platform/entryidentity_posix.h"
 
 #include <fcntl.h>
@@ -18,10 +19,6 @@
 
 namespace {
 
-bool UsablePath(const std::string &path)
-{
-    return !path.empty() && path.find('\0') == std::string::npos;
-}
 
 // The privilege the kernel asks for when the owner's rights are needed and
 // the caller is not the owner. Asked each time: a process may drop it.
@@ -72,7 +69,7 @@ bool LockedInPlace(const std::string &path, const struct stat &info)
 bool ReadDiskEntry(const std::string &path, DiskEntry &entry)
 {
     struct stat info;
-    if (!UsablePath(path) || lstat(path.c_str(), &info) != 0)
+    if (!IsUsablePath(path) || lstat(path.c_str(), &info) != 0)
         return false;
     entry.kind = S_ISREG(info.st_mode)   ? DirEntryKind::File
         : S_ISDIR(info.st_mode)          ? DirEntryKind::Folder
@@ -90,7 +87,7 @@ bool ReadDiskEntry(const std::string &path, DiskEntry &entry)
 LinkTextStatus ReadLinkText(const std::string &path, std::string &text, int &systemError)
 {
     systemError = 0;
-    if (!UsablePath(path)) {
+    if (!IsUsablePath(path)) {
         systemError = ENOENT;
         return LinkTextStatus::Unreadable;
     }
@@ -127,13 +124,13 @@ bool CurrentFolderPath(std::string &path)
 bool FolderWritable(const std::string &folderPath)
 {
     // The effective user's rights, as the rename is checked against them.
-    return UsablePath(folderPath)
+    return IsUsablePath(folderPath)
         && faccessat(AT_FDCWD, folderPath.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
 }
 
 std::size_t LongestNameIn(const std::string &folderPath)
 {
-    if (!UsablePath(folderPath))
+    if (!IsUsablePath(folderPath))
         return 0;
     errno = 0;
     const long longest = pathconf(folderPath.c_str(), _PC_NAME_MAX);

@@ -45,3 +45,11 @@ struct EntryIdentityHash
 bool IdentityFromFileId(std::uint64_t volume, const unsigned char *id, std::size_t size,
                         const std::function<bool(std::string &)> &finalPath,
                         EntryIdentity &identity);
+
+// Whether the native `path` leads to an entry, every link on the way and at
+// its end followed; if so, that entry's identity.
+bool IdentifyEntry(const std::string &path, EntryIdentity &identity);
+
+// Whether the native `path` names an entry, its last part not followed when
+// it is a link; if so, that entry's own identity.
+bool IdentifyEntryItself(const std::string &path, EntryIdentity &identity);

@@ -1,5 +1,6 @@
 #include "platform/entryidentity_windows.h"
 
+#include "platform/nativepath.h"
 #include "platform/widestring_windows.h"
 
 bool IdentityOfHandle(HANDLE handle, EntryIdentity &identity, DWORD *attributes)
@@ -25,4 +26,39 @@ bool IdentityOfHandle(HANDLE handle, EntryIdentity &identity, DWORD *attributes)
     for (int i = 0; i < 8; ++i)
         index[i] = static_cast<unsigned char>(number >> (8 * i));
     return IdentityFromFileId(info.dwVolumeSerialNumber, index, sizeof index, finalPath, identity);
+}
+
+HANDLE OpenEntryToAsk(const std::wstring &path, DWORD flags)
+{
+    return CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
+}
+
+bool IdentityOfPath(const std::wstring &path, EntryIdentity &identity, DWORD flags, bool *folder)
+{
+    HANDLE handle = OpenEntryToAsk(path, flags);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD attributes = 0;
+    const bool ok = IdentityOfHandle(handle, identity, &attributes);
+    CloseHandle(handle);
+    if (ok && folder)
+        *folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return ok;
+}
+
+bool IdentifyEntry(const std::string &path, EntryIdentity &identity)
+{
+    if (!IsUsablePath(path))
+        return false;
+    const std::wstring wide = SystemPath(path);
+    return !wide.empty() && IdentityOfPath(wide, identity);
+}
+
+bool IdentifyEntryItself(const std::string &path, EntryIdentity &identity)
+{
+    if (!IsUsablePath(path))
+        return false;
+    const std::wstring wide = SystemPath(path);
+    return !wide.empty() && IdentityOfPath(wide, identity, FILE_FLAG_OPEN_REPARSE_POINT);
 }

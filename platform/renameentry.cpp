@@ -1,25 +1,5 @@
 #include "platform/renameentry.h"
-
-bool IsNativeSeparator(char c)
-{
-#ifdef _WIN32
-    return c == '\\' || c == '/';
-#else
-    return c == '/';
-#endif
-}
-
-bool IsAbsoluteNativePath(const std::string &path)
-{
-#ifdef _WIN32
-    const bool drive = path.size() >= 3
-        && ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'))
-        && path[1] == ':' && IsNativeSeparator(path[2]);
-    return drive || (path.size() >= 3 && IsNativeSeparator(path[0]) && IsNativeSeparator(path[1]));
-#else
-    return !path.empty() && path[0] == '/';
-#endif
-}
+#include "platform/nativepath.h"
 
 namespace {
 

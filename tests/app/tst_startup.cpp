@@ -1,4 +1,5 @@
 #include "app/startup.h"
+#include "platform/programfolder.h"
 
 #include <gtest/gtest.h>
 
@@ -183,7 +184,9 @@ TEST_F(ProgramFolderNameTest, FolderTheCodePageLacksComesFromTheModulePath)
     std::string argv0 = AsTheRuntimeGivesIt(modulePath, CP_ACP);
     char *argv[] = {&argv0[0], nullptr};
 
-    InitStartupFields(1, argv, modulePath);
+    InitStartupFields(1, argv, [&](const std::string &argv0, std::string &folder) {
+        return ProgramFolderFor(argv0, modulePath, CP_ACP, folder);
+    });
     EXPECT_EQ(Startup().programPath, argv0);
     EXPECT_NE(Startup().programFolder, ProgramFolderOf(argv0, '\\'));
     EXPECT_EQ(Startup().settingsPath, Startup().programFolder + "Quillbarrow.qzt");
@@ -196,7 +199,9 @@ TEST_F(ProgramFolderNameTest, FolderTheCodePageLacksComesFromTheModulePath)
                                  + L"\\missing\\" + name + L"\\Quillbarrow.exe";
     argv0 = AsTheRuntimeGivesIt(nowhere, CP_ACP);
     argv[0] = &argv0[0];
-    InitStartupFields(1, argv, nowhere);
+    InitStartupFields(1, argv, [&](const std::string &argv0, std::string &folder) {
+        return ProgramFolderFor(argv0, nowhere, CP_ACP, folder);
+    });
     EXPECT_EQ(Startup().programFolder, "");
     EXPECT_EQ(Startup().settingsPath, "");
     EXPECT_EQ(SettingsIn(Startup().settingsPath), "(none)");

@@ -6,7 +6,7 @@
 #include "cli/journal.h"
 #include "cli/journalfilesystem.h"
 #include "engine/passfilesystem.h"
-#include "platform/renameentry.h"
+#include "platform/entryidentity.h"
 #include "tests/support/enginetestsupport.h"
 
 #include <QDir>

@@ -7,7 +7,9 @@
 #include "engine/folderscan.h"
 #include "engine/passfilesystem.h"
 #include "engine/renamepass.h"
-#include "platform/dirscan.h"
+#include "platform/folderlisting.h"
+#include "platform/nativepath.h"
+#include "platform/entryidentity.h"
 
 #include <QTemporaryDir>
 #include <QtTest>

@@ -1,10 +1,13 @@
 // The file system's rules as the dry run's copy reads them, each checked
 // against what the file system itself then does.
 
-#include "platform/dirscan.h"
+#include "platform/folderlisting.h"
+#include "platform/nativepath.h"
+#include "platform/entryidentity.h"
 #include "platform/diskentry.h"
 #include "platform/pathchecks.h"
-#include "platform/renameentry.h"
+#include "platform/openfolder.h"
+#include "platform/storedname.h"
 
 #include "tests/support/tempdir.h"
 

@@ -1,5 +1,5 @@
 #include "platform/pathchecks.h"
-#include "platform/dirscan.h"
+#include "platform/nativepath.h"
 
 #include "tests/support/tempdir.h"
 

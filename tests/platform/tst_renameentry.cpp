@@ -1,6 +1,7 @@
 #include "tests/support/enginetestsupport.h"
 
 #include "platform/renameentry.h"
+#include "platform/storedname.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
