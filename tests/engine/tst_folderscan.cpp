@@ -1,6 +1,8 @@
 #include "tests/support/enginetestsupport.h"
+#include "tests/support/scriptedfilesystem.h"
 
 #include "engine/folderscan.h"
+#include "engine/renamepass.h"
 #include "engine/threadobject.h"
 
 #include <QTemporaryDir>
@@ -105,6 +107,9 @@ private slots:
 #endif
     void emptyMissingAndEmptyPath();
     void stopQuestionEndsScanEarly();
+    // The scan and a pass on a file system that is not the disk.
+    void passRunsOnAnyFileSystem();
+    void passCountsWhatItCouldNotReach();
 
 private:
     QStringList Files(const QString &path) { return Relative(root_, worker_.CollectFiles(path)); }
@@ -445,6 +450,116 @@ void FolderScanTest::stopQuestionEndsScanEarly()
     const QList<QFileInfo> files = ScanFiles(root_, [&asked] { return ++asked > 2; });
     QCOMPARE(Relative(root_, files), QStringList({"a.txt", "A/a.txt"}));
     QCOMPARE(ScanFolders(root_, [] { return true; }).size(), 0);
+}
+
+namespace {
+
+std::string Native(const QString &path)
+{
+    return EncodeNativePath(path);
+}
+
+// A path as a pass shows it: with the system's own separators.
+QString Shown(const QString &path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+} // namespace
+
+void FolderScanTest::passRunsOnAnyFileSystem()
+{
+    const std::string root = Native(root_) + "/";
+    ScriptedFileSystem memory;
+    memory.AddFolder(root);
+    memory.AddFile(root, "a draft.txt");
+    memory.AddFile(root, "b.txt");
+    memory.AddFile(root, ".draft");
+    memory.AddSubfolder(root, "sub");
+    memory.AddFile(root + "sub/", "c draft.txt");
+    memory.AddSubfolder(root, "draft dir");
+    memory.AddSubfolder(root, ".draft hidden");
+
+    JobParameters params;
+    params.folderPath = root_ + "/";
+    params.findText = QStringLiteral("draft");
+    params.replacementText = QStringLiteral("final");
+    RecordingSink sink;
+    const PassOutcome out = RunPass(params, sink, memory);
+
+    const std::vector<std::string> expected{root + ".draft -> .final",
+                                            root + "a draft.txt -> a final.txt",
+                                            root + "sub/c draft.txt -> c final.txt",
+                                            root + "draft dir -> final dir"};
+    QCOMPARE(memory.renames, expected);
+    QCOMPARE(out.filesScanned, 4);
+    QCOMPARE(out.foldersScanned, 2);
+    QCOMPARE(sink.progress, QStringList({Shown(root_ + "/.draft"), Shown(root_ + "/a draft.txt"),
+                                         Shown(root_ + "/sub/c draft.txt"),
+                                         Shown(root_ + "/draft dir")}));
+    // The report too went to the tree in memory: nothing reached the disk.
+    QVERIFY(out.reportWritten);
+    QVERIFY(Tree(root_).isEmpty());
+    DirListing listing;
+    EntryIdentity identity;
+    QVERIFY(memory.ListFolder(root, identity, listing));
+    QVERIFY(std::any_of(listing.entries.begin(), listing.entries.end(), [&](const auto &entry) {
+        return QString::fromUtf8(listing.Name(entry), int(entry.nameSize)) == RenameReportFileName();
+    }));
+}
+
+void FolderScanTest::passCountsWhatItCouldNotReach()
+{
+    const std::string root = Native(root_) + "/";
+    ScriptedFileSystem memory;
+    memory.AddFolder(root);
+    memory.AddFile(root, "a draft.txt");
+    memory.AddFile(root, "bad\xff draft.txt");
+    memory.AddSubfolder(root, "locked");
+    memory.AddFile(root + "locked/", "unseen draft.txt");
+    memory.unreadable.insert(root + "locked/");
+    memory.AddSubfolder(root, "sub");
+    memory.AddFile(root + "sub/", "b draft.txt");
+    memory.AddLink(root, "out", "");          // a folder outside
+    memory.AddLink(root, "unknown", "?");     // where it leads can't be told
+    memory.AddLink(root, "zin", root + "sub/"); // met after sub itself
+    // A chain of long names past the longest path a folder is opened by.
+    std::string deep = root;
+    const std::string name(255, 'L');
+#ifdef _WIN32
+    const std::size_t longest = 32767; // every path goes extended-length
+#else
+    const std::size_t longest = 4096;
+#endif
+    while (deep.size() < longest + 600) {
+        memory.AddSubfolder(deep, name);
+        deep += name + "/";
+    }
+    memory.AddFile(deep, "deep draft.txt");
+
+    JobParameters params;
+    params.kind = JobKind::Pairs;
+    params.folderPath = root_ + "/";
+    params.findList = QStringList({"draft", "final"});
+    params.replacementList = QStringList({"final", "done"});
+    params.writeReport = false;
+    RecordingSink sink;
+    const PassOutcome out = RunPass(params, sink, memory);
+
+    // Four scans met each gap: each is counted once.
+    QCOMPARE(out.unreadableFolders, 2); // "locked" and "unknown"
+    QCOMPARE(out.undecodableNames, 1);
+    QCOMPARE(out.tooLongPaths, 1);
+    // Nothing outside was read, and only links were asked where they lead:
+    // the chosen folder once for the job, then three links in each of four
+    // scans.
+    QCOMPARE(memory.outsideListed, 0);
+    QCOMPARE(memory.finalPathsAsked, 1 + 4 * 3);
+    QStringList renames;
+    for (const std::string &rename : memory.renames)
+        renames << QString::fromStdString(rename).mid(int(root.size()));
+    QCOMPARE(renames, QStringList({"a draft.txt -> a final.txt", "sub/b draft.txt -> b final.txt",
+                                   "a final.txt -> a done.txt", "sub/b final.txt -> b done.txt"}));
 }
 
 QTEST_GUILESS_MAIN(FolderScanTest)

@@ -1,6 +1,5 @@
 // The raw folder reader and renamer under the passes, names the locale's
-// encoding can't read, what a scan could not reach as the pass counts it,
-// and the scan and a pass run against a file system that is not the disk.
+// encoding can't read, and what a scan could not reach as the pass counts it.
 
 #include "tests/support/enginetestsupport.h"
 
@@ -29,7 +28,6 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
-#include <set>
 #include <vector>
 
 using namespace enginetest;
@@ -39,12 +37,6 @@ namespace {
 std::string Native(const QString &path)
 {
     return EncodeNativePath(path);
-}
-
-// A path as a pass shows it: with the system's own separators.
-QString Shown(const QString &path)
-{
-    return QDir::toNativeSeparators(path);
 }
 
 #ifdef _WIN32
@@ -114,179 +106,6 @@ bool ExistsRaw(const QByteArray &path)
 
 #endif
 
-// A tree held in memory: folders by native path (ending in "/"), each with
-// its entries. Enough of a file system for a pass; it never touches the disk.
-// A link leads to a folder of the tree, to one outside it (an empty
-// target), or to one whose final path can't be told ("?").
-class MemoryFileSystem final : public PassFileSystem
-{
-public:
-    struct Node
-    {
-        DirEntryKind kind;
-        EntryIdentity identity;
-        std::string target; // a link's: a folder path ending in "/", "" or "?"
-    };
-
-    void AddFolder(const std::string &path)
-    {
-        folders_[path].clear();
-        ids_[path] = Next();
-    }
-    void AddFile(const std::string &folder, const std::string &name)
-    {
-        folders_[folder][name] = Node{DirEntryKind::File, Next(), {}};
-    }
-    void AddSubfolder(const std::string &folder, const std::string &name)
-    {
-        AddFolder(folder + name + "/");
-        folders_[folder][name] = Node{DirEntryKind::Folder, ids_[folder + name + "/"], {}};
-    }
-    void AddLink(const std::string &folder, const std::string &name, const std::string &target)
-    {
-        folders_[folder][name] = Node{DirEntryKind::Link, Next(), target};
-    }
-
-    bool Identify(const std::string &path, EntryIdentity &identity) override
-    {
-        const std::string folder = Resolved(path);
-        if (folder.empty()) {
-            identity = kOutside;
-            return true;
-        }
-        const auto found = ids_.find(folder);
-        if (found == ids_.end())
-            return false;
-        identity = found->second;
-        return true;
-    }
-    bool ListFolder(const std::string &path, EntryIdentity &identity, DirListing &listing) override
-    {
-        listing.Clear();
-        if (!Identify(path, identity))
-            return false;
-        const std::string folder = Resolved(path);
-        if (folder.empty()) {
-            listing.Add("outside.txt", 11, DirEntryKind::File, LinkTargetKind::None, false);
-            ++outsideListed;
-            return true;
-        }
-        listing.unreadable = unreadable.count(folder) != 0;
-        if (listing.unreadable)
-            return true;
-        for (const auto &entry : folders_[folder])
-            listing.Add(entry.first.data(), entry.first.size(), entry.second.kind,
-                        entry.second.kind == DirEntryKind::Link ? LinkTargetKind::Folder
-                                                                : LinkTargetKind::None,
-                        entry.first[0] == '.');
-        return true;
-    }
-    bool ListFolderBelow(const std::string &base, const EntryIdentity &baseIdentity,
-                         const std::string &below, EntryIdentity &identity,
-                         DirListing &listing) override
-    {
-        listing.Clear();
-        EntryIdentity found;
-        std::string folder = base;
-        listing.unreadable = true;
-        if (!Identify(folder, found) || !(found == baseIdentity) || Resolved(folder) != folder)
-            return false;
-        for (std::size_t at = 0; at < below.size();) {
-            std::size_t end = below.find('/', at);
-            if (end == std::string::npos)
-                end = below.size();
-            const auto entry = folders_[folder].find(below.substr(at, end - at));
-            if (entry == folders_[folder].end() || entry->second.kind != DirEntryKind::Folder)
-                return false;
-            folder += entry->first + "/";
-            at = end + 1;
-        }
-        return ListFolder(folder, identity, listing);
-    }
-    RenameResult RenameIn(const std::string &folder, const EntryIdentity &identity,
-                          const char *name, const char *newName) override
-    {
-        RenameResult result;
-        EntryIdentity found;
-        if (!Identify(folder, found) || !(found == identity)) {
-            result.outcome = RenameOutcome::FolderMoved;
-            return result;
-        }
-        auto &entries = folders_[folder];
-        const auto from = entries.find(name);
-        if (from == entries.end() || entries.count(newName)) {
-            result.outcome =
-                from == entries.end() ? RenameOutcome::Vanished : RenameOutcome::TargetExists;
-            return result;
-        }
-        const Node node = from->second;
-        entries.erase(from);
-        entries[newName] = node;
-        renames.push_back(folder + name + " -> " + newName);
-        return result;
-    }
-    bool IdentifyIn(const std::string &, const EntryIdentity &, const char *,
-                    EntryIdentity &) override
-    {
-        return false;
-    }
-    TextFileStatus CreateNewFile(const std::string &folder, const std::string &name,
-                                 const std::vector<std::string> &) override
-    {
-        TextFileStatus status;
-        auto &entries = folders_[folder];
-        if (entries.count(name))
-            return status;
-        entries[name] = Node{DirEntryKind::File, Next(), {}};
-        status.result = TextFileResult::Written;
-        return status;
-    }
-    bool FinalPath(const std::string &path, std::string &final) override
-    {
-        ++finalPathsAsked;
-        final = Resolved(path);
-        if (final == "?")
-            return false;
-        if (final.empty())
-            final = "/elsewhere";
-        else if (final.size() > 1)
-            final.pop_back(); // as the disk gives it: no trailing "/"
-        return true;
-    }
-
-    std::vector<std::string> renames;
-    std::set<std::string> unreadable; // folders whose listings say so
-    int finalPathsAsked = 0;
-    int outsideListed = 0;
-
-private:
-    static EntryIdentity Numbered(std::uint64_t volume, std::uint64_t index)
-    {
-        EntryIdentity identity;
-        identity.volume = volume;
-        identity.index = index;
-        return identity;
-    }
-    const EntryIdentity kOutside = Numbered(2, 1);
-    EntryIdentity Next() { return Numbered(1, ++count_); }
-    // The folder (a path ending in "/") that `path` leads to: where a link
-    // leads when its last name is one.
-    std::string Resolved(const std::string &path)
-    {
-        const std::string folder = path.back() == '/' ? path : path + "/";
-        const std::size_t at = folder.rfind('/', folder.size() - 2) + 1;
-        const auto holder = folders_.find(folder.substr(0, at));
-        if (holder != folders_.end()) {
-            const auto entry = holder->second.find(folder.substr(at, folder.size() - 1 - at));
-            if (entry != holder->second.end() && entry->second.kind == DirEntryKind::Link)
-                return entry->second.target;
-        }
-        return folder;
-    }
-    std::map<std::string, std::map<std::string, Node>> folders_;
-    std::map<std::string, EntryIdentity> ids_;
-    std::uint64_t count_ = 0;
-};
 
 } // namespace
 
@@ -313,8 +132,6 @@ private slots:
 #endif
     void unreadableNamesLeftAloneBesideLookalikes();
     void unreadableFoldersFlaggedAndCounted();
-    void passRunsOnAnyFileSystem();
-    void passCountsWhatItCouldNotReach();
 
 private:
 #ifdef _WIN32
@@ -641,47 +458,6 @@ void DirScanTest::unreadableNamesLeftAloneBesideLookalikes()
 }
 #endif
 
-void DirScanTest::passRunsOnAnyFileSystem()
-{
-    const std::string root = Native(root_) + "/";
-    MemoryFileSystem memory;
-    memory.AddFolder(root);
-    memory.AddFile(root, "a draft.txt");
-    memory.AddFile(root, "b.txt");
-    memory.AddFile(root, ".draft");
-    memory.AddSubfolder(root, "sub");
-    memory.AddFile(root + "sub/", "c draft.txt");
-    memory.AddSubfolder(root, "draft dir");
-    memory.AddSubfolder(root, ".draft hidden");
-
-    JobParameters params;
-    params.folderPath = root_ + "/";
-    params.findText = QStringLiteral("draft");
-    params.replacementText = QStringLiteral("final");
-    RecordingSink sink;
-    const PassOutcome out = RunPass(params, sink, memory);
-
-    const std::vector<std::string> expected{root + ".draft -> .final",
-                                            root + "a draft.txt -> a final.txt",
-                                            root + "sub/c draft.txt -> c final.txt",
-                                            root + "draft dir -> final dir"};
-    QCOMPARE(memory.renames, expected);
-    QCOMPARE(out.filesScanned, 4);
-    QCOMPARE(out.foldersScanned, 2);
-    QCOMPARE(sink.progress, QStringList({Shown(root_ + "/.draft"), Shown(root_ + "/a draft.txt"),
-                                         Shown(root_ + "/sub/c draft.txt"),
-                                         Shown(root_ + "/draft dir")}));
-    // The report too went to the tree in memory: nothing reached the disk.
-    QVERIFY(out.reportWritten);
-    QVERIFY(Tree(root_).isEmpty());
-    DirListing listing;
-    EntryIdentity identity;
-    QVERIFY(memory.ListFolder(root, identity, listing));
-    QVERIFY(std::any_of(listing.entries.begin(), listing.entries.end(), [&](const auto &entry) {
-        return QString::fromUtf8(listing.Name(entry), int(entry.nameSize)) == RenameReportFileName();
-    }));
-}
-
 #ifdef _WIN32
 void DirScanTest::unreadableFoldersFlaggedAndCounted()
 {
@@ -867,60 +643,6 @@ void DirScanTest::finalPathsFollowLinksAsTheSystemDoes()
     QVERIFY(!FolderPathFits("/" + std::string(4095, 'd')));
 }
 #endif
-
-void DirScanTest::passCountsWhatItCouldNotReach()
-{
-    const std::string root = Native(root_) + "/";
-    MemoryFileSystem memory;
-    memory.AddFolder(root);
-    memory.AddFile(root, "a draft.txt");
-    memory.AddFile(root, "bad\xff draft.txt");
-    memory.AddSubfolder(root, "locked");
-    memory.AddFile(root + "locked/", "unseen draft.txt");
-    memory.unreadable.insert(root + "locked/");
-    memory.AddSubfolder(root, "sub");
-    memory.AddFile(root + "sub/", "b draft.txt");
-    memory.AddLink(root, "out", "");          // a folder outside
-    memory.AddLink(root, "unknown", "?");     // where it leads can't be told
-    memory.AddLink(root, "zin", root + "sub/"); // met after sub itself
-    // A chain of long names past the longest path a folder is opened by.
-    std::string deep = root;
-    const std::string name(255, 'L');
-#ifdef _WIN32
-    const std::size_t longest = 32767; // every path goes extended-length
-#else
-    const std::size_t longest = 4096;
-#endif
-    while (deep.size() < longest + 600) {
-        memory.AddSubfolder(deep, name);
-        deep += name + "/";
-    }
-    memory.AddFile(deep, "deep draft.txt");
-
-    JobParameters params;
-    params.kind = JobKind::Pairs;
-    params.folderPath = root_ + "/";
-    params.findList = QStringList({"draft", "final"});
-    params.replacementList = QStringList({"final", "done"});
-    params.writeReport = false;
-    RecordingSink sink;
-    const PassOutcome out = RunPass(params, sink, memory);
-
-    // Four scans met each gap: each is counted once.
-    QCOMPARE(out.unreadableFolders, 2); // "locked" and "unknown"
-    QCOMPARE(out.undecodableNames, 1);
-    QCOMPARE(out.tooLongPaths, 1);
-    // Nothing outside was read, and only links were asked where they lead:
-    // the chosen folder once for the job, then three links in each of four
-    // scans.
-    QCOMPARE(memory.outsideListed, 0);
-    QCOMPARE(memory.finalPathsAsked, 1 + 4 * 3);
-    QStringList renames;
-    for (const std::string &rename : memory.renames)
-        renames << QString::fromStdString(rename).mid(int(root.size()));
-    QCOMPARE(renames, QStringList({"a draft.txt -> a final.txt", "sub/b draft.txt -> b final.txt",
-                                   "a final.txt -> a done.txt", "sub/b final.txt -> b done.txt"}));
-}
 
 QTEST_GUILESS_MAIN(DirScanTest)
 #include "tst_dirscan.moc"
