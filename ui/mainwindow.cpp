@@ -91,8 +91,6 @@ MainWindow::MainWindow(QWidget *parent)
     connect(&progressTimer, &QTimer::timeout, this, &MainWindow::flushProgress);
 
     const QSize screen = PrimaryScreenSize();
-    screenWidth = screen.width();
-    screenHeight = screen.height();
     windowHeight = geometry().height();
     windowWidth = geometry().width();
     move(CentredTopLeft(screen, QSize(windowWidth, windowHeight)));

@@ -73,8 +73,6 @@ private:
     void showRenameReport(const QString &reportPath);
 
     MainWindowForm *ui;
-    int screenWidth;
-    int screenHeight;
     int windowHeight;
     int windowWidth;
     QThread *workThread;
