@@ -1,19 +1,27 @@
 #include "platform/entryidentity_posix.h"
 
-bool IdentifyEntry(const std::string &path, EntryIdentity &identity)
+#include "platform/nativepath.h"
+
+namespace {
+
+bool Identify(const std::string &path, bool followLast, EntryIdentity &identity)
 {
     struct stat info;
-    if (path.empty() || path.find('\0') != std::string::npos || stat(path.c_str(), &info) != 0)
+    if (!IsUsablePath(path)
+        || (followLast ? stat(path.c_str(), &info) : lstat(path.c_str(), &info)) != 0)
         return false;
     identity = IdentityOfStat(info);
     return true;
 }
 
+} // namespace
+
+bool IdentifyEntry(const std::string &path, EntryIdentity &identity)
+{
+    return Identify(path, true, identity);
+}
+
 bool IdentifyEntryItself(const std::string &path, EntryIdentity &identity)
 {
-    struct stat info;
-    if (path.empty() || path.find('\0') != std::string::npos || lstat(path.c_str(), &info) != 0)
-        return false;
-    identity = IdentityOfStat(info);
-    return true;
+    return Identify(path, false, identity);
 }
