@@ -222,37 +222,52 @@ void MainWindow::on_Set_pBtn_Disable()
 
 void MainWindow::on_pBtn_ReplaceExcelText_clicked()
 {
-    JobParameters &job = beginLaunch(JobKind::Replace, true);
-    job.folderPath = ui->lEdt_SourcePath->text();
-    job.findText = ui->lEdt_FindText->text();
-    job.replacementText = ui->lEdt_ReplaceExcelText->text();
-    if (!checkLaunch(job))
-        return;
-    startJob(&MainWindow::pBtn_ReplaceExcelText_HasClicked, &ThreadObject::ReplaceExcelText, true);
+    launch(JobKind::Replace, [this](JobParameters &job) {
+        job.findText = ui->lEdt_FindText->text();
+        job.replacementText = ui->lEdt_ReplaceExcelText->text();
+    });
 }
 
 void MainWindow::on_pBtn_ReplaceExcelText_2_clicked()
 {
-    JobParameters &job = beginLaunch(JobKind::Pairs, true);
-    job.folderPath = ui->lEdt_SourcePath->text();
-    job.findText = ui->pTEdt_FindText->document()->toPlainText();
-    job.replacementText = ui->pTEdt_ReplaceExcelText->document()->toPlainText();
-    job.findList = SplitLines(job.findText);
-    job.replacementList = SplitLines(job.replacementText);
-    if (!checkLaunch(job))
-        return;
-    startJob(&MainWindow::pBtn_ReplaceExcelText_2_HasClicked, &ThreadObject::ReplaceExcelText_2, false);
+    launch(JobKind::Pairs, [this](JobParameters &job) {
+        job.findText = ui->pTEdt_FindText->document()->toPlainText();
+        job.replacementText = ui->pTEdt_ReplaceExcelText->document()->toPlainText();
+        job.findList = SplitLines(job.findText);
+        job.replacementList = SplitLines(job.replacementText);
+    });
 }
 
 void MainWindow::on_pBtn_InsertText_clicked()
 {
-    JobParameters &job = beginLaunch(JobKind::Insert, false);
-    job.insertBefore = ui->rBtn_InsertFront->isChecked();
-    job.insertText = ui->lEdt_InsertText->text();
+    launch(JobKind::Insert, [this](JobParameters &job) {
+        job.insertBefore = ui->rBtn_InsertFront->isChecked();
+        job.insertText = ui->lEdt_InsertText->text();
+    });
+}
+
+// The one launch of the three buttons: the fields every job reads, then the
+// job's own (`fill`), the launch check, and the job on its worker thread.
+// The pairs job keeps the last progress text until its first rename.
+void MainWindow::launch(JobKind kind, const std::function<void(JobParameters &)> &fill)
+{
+    JobParameters &job = beginLaunch(kind, kind != JobKind::Insert);
     job.folderPath = ui->lEdt_SourcePath->text();
+    fill(job);
     if (!checkLaunch(job))
         return;
-    startJob(&MainWindow::pBtn_InsertText_HasClicked, &ThreadObject::InsertText, true);
+    switch (kind) {
+    case JobKind::Replace:
+        startJob(&MainWindow::pBtn_ReplaceExcelText_HasClicked, &ThreadObject::ReplaceExcelText, true);
+        break;
+    case JobKind::Pairs:
+        startJob(&MainWindow::pBtn_ReplaceExcelText_2_HasClicked, &ThreadObject::ReplaceExcelText_2,
+                 false);
+        break;
+    case JobKind::Insert:
+        startJob(&MainWindow::pBtn_InsertText_HasClicked, &ThreadObject::InsertText, true);
+        break;
+    }
 }
 
 // Every launch starts here. The pass re-enables the buttons before it has

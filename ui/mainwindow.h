@@ -67,6 +67,7 @@ private:
     void showProgressNow(const QString &text);
     void flushProgress();
 
+    void launch(JobKind kind, const std::function<void(JobParameters &)> &fill);
     JobParameters &beginLaunch(JobKind kind, bool readsRegExpMode);
     bool checkLaunch(JobParameters &job);
     void startJob(StartSignal startSignal, PassSlot passSlot, bool clearLabel);
