@@ -76,7 +76,7 @@ step "GoogleTest"
 # and capabilities; tst_windowsbranch compares the scanner with the toolkit's
 # listings instead) and tst_clirun (inodes, signals, a terminal;
 # tst_windowsbranch runs the command line, its journal, undo and dry run).
-qt_tests=(tst_namerules tst_folderscan tst_dirscan tst_renameentry tst_renamepass
+qt_tests=(tst_namerules tst_folderscan tst_diskscan tst_openfolder tst_renameentry tst_renamepass
           tst_threadobject tst_launchcheck tst_resources tst_mainwindow tst_mainwindowform
           tst_mainwindowjobs tst_cliparts tst_clijournal tst_dryrun tst_windowsbranch)
 [ -z "${QB_QT_TESTS:-}" ] || read -r -a qt_tests <<<"$QB_QT_TESTS"

@@ -1,5 +1,5 @@
-// The raw folder reader and renamer under the passes, names the locale's
-// encoding can't read, and what a scan could not reach as the pass counts it.
+// The pass on the disk where the disk is hostile: a folder swapped after the
+// scan, names the locale's encoding can't read, folders that can't be read.
 
 #include "tests/support/enginetestsupport.h"
 
@@ -43,11 +43,6 @@ std::string Native(const QString &path)
 std::wstring WideOf(const QString &path)
 {
     return QDir::toNativeSeparators(path).toStdWString();
-}
-
-bool MakeHidden(const QString &path)
-{
-    return SetFileAttributesW(WideOf(path).c_str(), FILE_ATTRIBUTE_HIDDEN) != 0;
 }
 
 // By wide names as given, for names that no QString path would keep.
@@ -106,10 +101,9 @@ bool ExistsRaw(const QByteArray &path)
 
 #endif
 
-
 } // namespace
 
-class DirScanTest : public QObject
+class DiskScanTest : public QObject
 {
     Q_OBJECT
 
@@ -117,18 +111,11 @@ private slots:
     void initTestCase();
     void init();
     void cleanup();
-    void readsKindsWithoutAskingPerEntry();
-    void missingUnreadableAndNoFolder();
-    void renameInFolderNeverReplaces_data();
-    void renameInFolderNeverReplaces();
-    void renameRefusesNamesThatAreNoNames();
 #ifdef _WIN32
     void folderSwappedForAnotherIsNotRenamedIn();
-    void finalPathsTakeDotsAsTheSystemDoes();
 #else
     // Symbolic links: on Windows QFile::link makes shortcuts instead.
     void folderSwappedForLinkIsNotRenamedIn();
-    void finalPathsFollowLinksAsTheSystemDoes();
 #endif
     void unreadableNamesLeftAloneBesideLookalikes();
     void unreadableFoldersFlaggedAndCounted();
@@ -144,191 +131,26 @@ private:
     QString root_;
 };
 
-void DirScanTest::initTestCase()
+void DiskScanTest::initTestCase()
 {
 }
 
-void DirScanTest::init()
+void DiskScanTest::init()
 {
     dir_.reset(new QTemporaryDir);
     QVERIFY(dir_->isValid());
     root_ = dir_->path();
 }
 
-void DirScanTest::cleanup()
+void DiskScanTest::cleanup()
 {
 #ifndef _WIN32
     testtree::RemoveTree(QFile::encodeName(root_));
 #endif
 }
 
-void DirScanTest::readsKindsWithoutAskingPerEntry()
-{
 #ifdef _WIN32
-    // What the folder's listing says: the hidden attribute, which a leading
-    // dot does not give of itself (Wine gives it); a shortcut, which
-    // QFile::link makes, is a link to a file by its ending alone, whatever
-    // it holds.
-    QVERIFY(MakeFile(root_, "file.txt"));
-    QVERIFY(MakeFile(root_, "hidden"));
-    QVERIFY(MakeFile(root_, ".dotted"));
-    QVERIFY(MakeFolder(root_, "folder"));
-    QVERIFY(MakeFolder(root_, "hiddenFolder"));
-    QVERIFY(MakeHidden(root_ + "/hidden"));
-    QVERIFY(MakeHidden(root_ + "/hiddenFolder"));
-    QVERIFY(MakeLink(root_ + "/folder", root_, "toFolder.lnk"));
-    QVERIFY(MakeFile(root_, "noShortcut.LNK"));
-    QVERIFY(MakeFile(root_, QStringLiteral("照片.jpg")));
-#else
-    QVERIFY(MakeFile(root_, "file.txt"));
-    QVERIFY(MakeFile(root_, ".hidden"));
-    QVERIFY(MakeFolder(root_, "folder"));
-    QVERIFY(MakeFolder(root_, ".hiddenFolder"));
-    QVERIFY(MakeLink(root_ + "/file.txt", root_, "toFile"));
-    QVERIFY(MakeLink(root_ + "/folder", root_, "toFolder"));
-    QVERIFY(MakeLink(root_ + "/missing", root_, "dangling"));
-    QVERIFY(::mkfifo(Raw("fifo").constData(), 0644) == 0);
-    QVERIFY(MakeLink(root_ + "/fifo", root_, "toFifo"));
-    QVERIFY(MakeFile(root_, QStringLiteral("照片.jpg")));
-#endif
-
-    DirListing listing;
-    EntryIdentity identity;
-    QVERIFY(ReadFolder(Native(root_), identity, listing));
-    std::map<std::string, std::string> seen;
-    for (const DirListing::Entry &entry : listing.entries) {
-        const char *kinds[] = {"file", "folder", "link", "other"};
-        const char *targets[] = {"", ">missing", ">file", ">folder", ">other"};
-        seen[listing.Name(entry)] = std::string(kinds[int(entry.kind)]) + targets[int(entry.target)]
-            + (entry.hidden ? " hidden" : "");
-        QCOMPARE(int(std::strlen(listing.Name(entry))), int(entry.nameSize));
-    }
-#ifdef _WIN32
-    const bool dotHidden =
-        GetFileAttributesW(Wide(".dotted").c_str()) & FILE_ATTRIBUTE_HIDDEN;
-    const std::map<std::string, std::string> expected{
-        {"file.txt", "file"}, {"hidden", "file hidden"}, {".dotted", dotHidden ? "file hidden" : "file"},
-        {"folder", "folder"},
-        {"hiddenFolder", "folder hidden"}, {"toFolder.lnk", "link>file"},
-        {"noShortcut.LNK", "link>file"}, {Native(QStringLiteral("照片.jpg")), "file"}};
-#else
-    const std::map<std::string, std::string> expected{
-        {"file.txt", "file"}, {".hidden", "file hidden"}, {"folder", "folder"},
-        {".hiddenFolder", "folder hidden"}, {"toFile", "link>file"}, {"toFolder", "link>folder"},
-        {"dangling", "link>missing"}, {"fifo", "other"}, {"toFifo", "link>other"},
-        {Native(QStringLiteral("照片.jpg")), "file"}};
-#endif
-    QCOMPARE(seen, expected);
-
-    EntryIdentity viaFolder, viaLink, other;
-    QVERIFY(IdentifyEntry(Native(root_ + "/folder"), viaFolder));
-#ifdef _WIN32
-    // Either separator, and one at the end, lead to the same folder.
-    QVERIFY(IdentifyEntry(Native(QDir::toNativeSeparators(root_ + "/folder/")), viaLink));
-#else
-    // A link and its folder are one folder.
-    QVERIFY(IdentifyEntry(Native(root_ + "/toFolder/"), viaLink));
-#endif
-    QVERIFY(IdentifyEntry(Native(root_ + "/file.txt"), other));
-    QVERIFY(viaFolder == viaLink);
-    QVERIFY(!(viaFolder == other));
-}
-
-void DirScanTest::missingUnreadableAndNoFolder()
-{
-    QVERIFY(MakeFile(root_, "file.txt"));
-    DirListing listing;
-    listing.Add("stale", 5, DirEntryKind::File, LinkTargetKind::None, false);
-    EntryIdentity identity;
-    QVERIFY(!ReadFolder(Native(root_ + "/missing"), identity, listing));
-    QVERIFY(listing.entries.empty());
-    // An entry that is there but is no folder: known, with nothing listed.
-    QVERIFY(ReadFolder(Native(root_ + "/file.txt"), identity, listing));
-    QVERIFY(listing.entries.empty());
-    QVERIFY(!ReadFolder(std::string(), identity, listing));
-    QVERIFY(!ReadFolder(std::string("a\0b", 3), identity, listing));
-}
-
-void DirScanTest::renameInFolderNeverReplaces_data()
-{
-    QTest::addColumn<QString>("blocker");
-    QTest::newRow("file") << "file";
-    QTest::newRow("emptyFolder") << "emptyFolder";
-#ifdef _WIN32
-    // Names equal ignoring case are one name: another entry so named
-    // blocks the rename as much as one of the very name.
-    QTest::newRow("fileInOtherCase") << "fileInOtherCase";
-    QTest::newRow("folderInOtherCase") << "folderInOtherCase";
-#else
-    QTest::newRow("danglingLink") << "danglingLink";
-    QTest::newRow("linkToFile") << "linkToFile";
-#endif
-}
-
-void DirScanTest::renameInFolderNeverReplaces()
-{
-    QFETCH(QString, blocker);
-    QVERIFY(MakeFile(root_, "src", "mine"));
-    QVERIFY(MakeFile(root_, "elsewhere", "far"));
-    if (blocker == "file")
-        QVERIFY(MakeFile(root_, "dst", "theirs"));
-    else if (blocker == "emptyFolder")
-        QVERIFY(MakeFolder(root_, "dst"));
-#ifdef _WIN32
-    else if (blocker == "fileInOtherCase")
-        QVERIFY(MakeFile(root_, "DsT", "theirs"));
-    else if (blocker == "folderInOtherCase")
-        QVERIFY(MakeFolder(root_, "DST"));
-#else
-    else if (blocker == "danglingLink")
-        QVERIFY(MakeLink(root_ + "/missing", root_, "dst"));
-    else
-        QVERIFY(MakeLink(root_ + "/elsewhere", root_, "dst"));
-#endif
-    const QStringList before = Tree(root_);
-    OpenFolder folder;
-    EntryIdentity identity;
-    QVERIFY(folder.Open(Native(root_), identity));
-    QVERIFY(!folder.Rename("src", "dst"));
-    QCOMPARE(Tree(root_), before);
-    QCOMPARE(ReadFile(root_ + "/src"), QByteArray("mine"));
-    QCOMPARE(ReadFile(root_ + "/elsewhere"), QByteArray("far"));
-#ifdef _WIN32
-    if (blocker == "fileInOtherCase")
-        QCOMPARE(ReadFile(root_ + "/DsT"), QByteArray("theirs"));
-#endif
-    QVERIFY(folder.Rename("src", "free"));
-    QCOMPARE(ReadFile(root_ + "/free"), QByteArray("mine"));
-}
-
-void DirScanTest::renameRefusesNamesThatAreNoNames()
-{
-    QVERIFY(MakeFile(root_, "a"));
-    QVERIFY(MakeFolder(root_, "sub"));
-    OpenFolder folder;
-    EntryIdentity identity;
-    QVERIFY(!folder.Rename("a", "b")); // nothing open
-    QVERIFY(folder.Open(Native(root_), identity));
-    std::vector<const char *> bad{"", ".", "..", "sub/a", "../a"};
-#ifdef _WIN32
-    // "\\" separates as "/" does; a rename through it would move the entry.
-    bad.insert(bad.end(), {"sub\\a", "..\\a", "\\a", "sub\\"});
-    QVERIFY(MakeFile(root_, "sub/inner"));
-    QVERIFY(!folder.Rename("sub\\inner", "y"));
-#endif
-    for (const char *name : bad)
-        QVERIFY2(!folder.Rename("a", name), name);
-    QVERIFY(!folder.Rename("sub/x", "y"));
-    QVERIFY(!folder.Rename("missing", "b"));
-#ifdef _WIN32
-    QCOMPARE(Tree(root_), Sorted({"a", "sub/", "sub/inner"}));
-#else
-    QCOMPARE(Tree(root_), Sorted({"a", "sub/"}));
-#endif
-}
-
-#ifdef _WIN32
-void DirScanTest::folderSwappedForAnotherIsNotRenamedIn()
+void DiskScanTest::folderSwappedForAnotherIsNotRenamedIn()
 {
     QVERIFY(MakeFile(root_, "d/a.txt", "inside"));
     QVERIFY(MakeFile(root_, "other/a.txt", "other"));
@@ -349,7 +171,7 @@ void DirScanTest::folderSwappedForAnotherIsNotRenamedIn()
     QCOMPARE(ReadFile(root_ + "/moved/b.txt"), QByteArray("inside"));
 }
 #else
-void DirScanTest::folderSwappedForLinkIsNotRenamedIn()
+void DiskScanTest::folderSwappedForLinkIsNotRenamedIn()
 {
     QTemporaryDir outside;
     QVERIFY(outside.isValid());
@@ -372,7 +194,7 @@ void DirScanTest::folderSwappedForLinkIsNotRenamedIn()
 #endif
 
 #ifdef _WIN32
-void DirScanTest::unreadableNamesLeftAloneBesideLookalikes()
+void DiskScanTest::unreadableNamesLeftAloneBesideLookalikes()
 {
     // A lone surrogate has no UTF-8 form; U+FFFD is what a lossy reading of
     // it would show. Likewise for the folders.
@@ -414,7 +236,7 @@ void DirScanTest::unreadableNamesLeftAloneBesideLookalikes()
     QCOMPARE(sink.progress.size(), 5);
 }
 #else
-void DirScanTest::unreadableNamesLeftAloneBesideLookalikes()
+void DiskScanTest::unreadableNamesLeftAloneBesideLookalikes()
 {
     // "\xff" is no UTF-8; "\xef\xbf\xbd" is U+FFFD, what a lossy reading of
     // the first would show. Likewise for the folders.
@@ -459,7 +281,7 @@ void DirScanTest::unreadableNamesLeftAloneBesideLookalikes()
 #endif
 
 #ifdef _WIN32
-void DirScanTest::unreadableFoldersFlaggedAndCounted()
+void DiskScanTest::unreadableFoldersFlaggedAndCounted()
 {
     QVERIFY(MakeFile(root_, "locked/a draft.txt"));
     QVERIFY(MakeFile(root_, "open/b draft.txt"));
@@ -505,53 +327,8 @@ void DirScanTest::unreadableFoldersFlaggedAndCounted()
     QVERIFY(ExistsWide(Wide("locked/a draft.txt")));
 }
 
-void DirScanTest::finalPathsTakeDotsAsTheSystemDoes()
-{
-    QVERIFY(MakeFolder(root_, "in/x"));
-    std::string in, x, final;
-    QVERIFY(FinalPathOf(Native(root_ + "/in"), in));
-    QVERIFY(FinalPathOf(Native(root_ + "/in/x"), x));
-    QCOMPARE(x, in + "/x");
-    // "/" between names, whichever separators the path came with; and the
-    // folder the toolkit names canonically, a "\\?\" the system puts first
-    // aside.
-    QVERIFY2(in.find('\\') == std::string::npos, in.c_str());
-    QString plain = QString::fromStdString(in);
-    if (plain.startsWith(QLatin1String("//?/")))
-        plain.remove(0, 4);
-    QCOMPARE(plain.toLower(), QFileInfo(root_ + "/in").canonicalFilePath().toLower());
-    for (const QString &path : {root_ + "/in/x/..", root_ + "/in/./x/../", root_ + "/in/x/../x/.."}) {
-        QVERIFY2(FinalPathOf(Native(path), final), qPrintable(path));
-        QCOMPARE(final, in);
-        QVERIFY2(FinalPathOf(Native(QDir::toNativeSeparators(path)), final), qPrintable(path));
-        QCOMPARE(final, in);
-    }
-    QVERIFY(!FinalPathOf(Native(root_ + "/missing"), final));
-    QVERIFY(!FinalPathOf(std::string(), final));
-    // Relative paths from the current folder, as the scan may be handed them.
-    const QString saved = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(root_));
-    const bool relative = FinalPathOf("in/x/..", final);
-    QVERIFY(QDir::setCurrent(saved));
-    QVERIFY(relative);
-    QCOMPARE(final, in);
-
-    // The disk's answer through the pass's interface is the same.
-    DiskFileSystem disk;
-    QVERIFY(disk.FinalPath(Native(root_ + "/in/x/.."), final));
-    QCOMPARE(final, in);
-
-    // Every path goes to the system as an extended-length path ("\\?\" and
-    // the path), listed with a "*" and the terminating NUL: anything up to
-    // the system's longest path fits, MAX_PATH is no bound.
-    QVERIFY(FolderPathFits("C:/" + std::string(32758, 'd')));
-    QVERIFY(!FolderPathFits("C:/" + std::string(32759, 'd')));
-    QVERIFY(FolderPathFits(QString(QStringLiteral("C:/") + QString(32758, QChar(0x76EE))).toStdString()));
-    QVERIFY(FolderPathFits("\\\\?\\C:\\" + std::string(32758, 'd')));
-    QVERIFY(!FolderPathFits("\\\\?\\C:\\" + std::string(32759, 'd')));
-}
 #else
-void DirScanTest::unreadableFoldersFlaggedAndCounted()
+void DiskScanTest::unreadableFoldersFlaggedAndCounted()
 {
     QVERIFY(MakeFile(root_, "locked/a draft.txt"));
     QVERIFY(MakeFolder(root_, "locked/in"));
@@ -602,47 +379,7 @@ void DirScanTest::unreadableFoldersFlaggedAndCounted()
     QVERIFY(ExistsRaw(Raw("locked/a draft.txt")));
 }
 
-void DirScanTest::finalPathsFollowLinksAsTheSystemDoes()
-{
-    QTemporaryDir outside;
-    QVERIFY(outside.isValid());
-    const QString far = QFileInfo(outside.path()).canonicalFilePath();
-    const QString here = QFileInfo(root_).canonicalFilePath();
-    QVERIFY(MakeFolder(far, "deep"));
-    QVERIFY(MakeFolder(here, "in/x"));
-    QVERIFY(MakeLink(far + "/deep", root_, "toFar"));
-    QVERIFY(MakeLink("toFar/..", root_, "esc"));     // up from where toFar leads
-    QVERIFY(MakeLink("in/x/../..", root_, "self"));
-    QVERIFY(MakeLink("esc", root_, "chain"));
-    QVERIFY(MakeLink("missing", root_, "dangling"));
-
-    std::string final;
-    QVERIFY(FinalPathOf(Native(root_ + "/esc"), final));
-    QCOMPARE(QString::fromStdString(final), far);
-    QVERIFY(FinalPathOf(Native(root_ + "/chain/deep/"), final));
-    QCOMPARE(QString::fromStdString(final), far + "/deep");
-    QVERIFY(FinalPathOf(Native(root_ + "/self"), final));
-    QCOMPARE(QString::fromStdString(final), here);
-    QVERIFY(!FinalPathOf(Native(root_ + "/dangling"), final));
-    QVERIFY(!FinalPathOf(std::string(), final));
-    // Relative paths from the current folder, as the scan may be handed them.
-    const QString saved = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(root_));
-    const bool relative = FinalPathOf("in/x/..", final);
-    QVERIFY(QDir::setCurrent(saved));
-    QVERIFY(relative);
-    QCOMPARE(QString::fromStdString(final), here + "/in");
-
-    // The disk's answer through the pass's interface is the same.
-    DiskFileSystem disk;
-    QVERIFY(disk.FinalPath(Native(root_ + "/esc"), final));
-    QCOMPARE(QString::fromStdString(final), far);
-
-    // A folder is opened by its path with the terminating NUL: 4,095 bytes fit.
-    QVERIFY(FolderPathFits("/" + std::string(4094, 'd')));
-    QVERIFY(!FolderPathFits("/" + std::string(4095, 'd')));
-}
 #endif
 
-QTEST_GUILESS_MAIN(DirScanTest)
-#include "tst_dirscan.moc"
+QTEST_GUILESS_MAIN(DiskScanTest)
+#include "tst_diskscan.moc"
