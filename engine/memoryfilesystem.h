@@ -15,7 +15,7 @@
 // time a path leads through it or a listing asks for it, and from then on
 // only the copy is read and changed; since nothing is ever written to the
 // disk, that is the tree as it stood when the copy began. The disk is read
-// only through platform/diskentry.h and platform/dirscan.h. Paths resolve
+// only through platform/diskentry.h and platform/folderlisting.h. Paths resolve
 // as the POSIX system resolves them: every link on the way followed by its
 // stored text (so a rename can break or mend a link), ".." taken to the
 // folder that really holds a folder, at most 40 links per path; a path may

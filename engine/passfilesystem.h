@@ -40,7 +40,7 @@ RenameResult ResultOf(const RenameStatus &status);
 
 // The file-system side of a rename pass, kept behind this interface so that
 // the same scan and pass logic can run against a tree held in memory.
-// Paths and names are native (see platform/dirscan.h); EncodeNativePath
+// Paths and names are native (see platform/nativepath.h); EncodeNativePath
 // gives a path's native form.
 class PassFileSystem
 {
@@ -88,7 +88,7 @@ public:
 
     // Where `path` really leads, as an absolute path with "/" between names:
     // every link followed, "." and ".." taken as the system takes them
-    // (FinalPathOf in platform/dirscan.h). The scan compares a link's final
+    // (FinalPathOf in platform/nativepath.h). The scan compares a link's final
     // path with the chosen folder's to tell whether the link stays inside.
     // False when the path leads nowhere or its final path can't be told.
     virtual bool FinalPath(const std::string &path, std::string &final) = 0;

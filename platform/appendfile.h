@@ -10,7 +10,7 @@
 // A file written only at its end, for a journal that must survive its
 // process: every Append goes to the system before it returns (no buffer in
 // this process), so whatever a killed process had appended is in the file.
-// Paths are native (see platform/dirscan.h).
+// Paths are native (see platform/nativepath.h).
 class AppendFile
 {
 public:

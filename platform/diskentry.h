@@ -9,7 +9,7 @@
 // Single entries and the rules of the file system, read from the disk for a
 // copy of it kept in memory (the dry run), which must predict what the
 // system would do without asking it to do anything. Paths and names are
-// native (see platform/dirscan.h).
+// native (see platform/nativepath.h).
 
 struct DiskEntry
 {

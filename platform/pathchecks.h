@@ -23,7 +23,7 @@ bool FolderExists(const std::string &path);
 // starts there: it would rename a whole drive.
 bool IsSystemRoot(const std::string &path);
 
-// Removes the entry at the native `path` (see platform/dirscan.h) when one
+// Removes the entry at the native `path` (see platform/nativepath.h) when one
 // stands there that is neither a folder nor a link to one: our reports are
 // files, and an empty folder of that name is not one. True when removed.
 bool RemoveNonFolder(const std::string &path);

@@ -105,7 +105,7 @@ inline QByteArray AbsoluteStart()
 }
 
 // A path as bytes in the native form the passes take (see
-// platform/dirscan.h), and back.
+// platform/nativepath.h), and back.
 inline QByteArray NativeBytes(const QString &path)
 {
     return QByteArray::fromStdString(EncodeNativePath(path));
