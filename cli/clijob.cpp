@@ -1,9 +1,12 @@
 #include "cli/clijob.h"
 
+#include "cli/displaypath.h"
 #include "cli/dryrun.h"
 #include "cli/findpatterns.h"
-#include "cli/journal.h"
 #include "cli/journalfilesystem.h"
+#include "cli/journalreader.h"
+#include "cli/journalundo.h"
+#include "cli/journalwriter.h"
 #include "cli/pairfile.h"
 #include "cli/progressline.h"
 #include "engine/checks.h"

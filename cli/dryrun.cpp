@@ -1,6 +1,6 @@
 #include "cli/dryrun.h"
 
-#include "cli/journal.h"
+#include "cli/displaypath.h"
 #include "engine/memoryfilesystem.h"
 #include "engine/passfilesystem.h"
 #include "platform/system.h"

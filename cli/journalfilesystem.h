@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/journal.h"
+#include "cli/journalwriter.h"
 #include "engine/passfilesystem.h"
 
 #include <string>

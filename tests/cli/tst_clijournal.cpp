@@ -3,8 +3,11 @@
 // real files in a temporary folder. On Windows the parts that need links or
 // a file-size limit are left out; the rest runs on the Windows branch.
 
-#include "cli/journal.h"
 #include "cli/journalfilesystem.h"
+#include "cli/journalformat.h"
+#include "cli/journalreader.h"
+#include "cli/journalundo.h"
+#include "cli/journalwriter.h"
 #include "engine/passfilesystem.h"
 #include "platform/renameentry.h"
 #include "tests/support/enginetestsupport.h"
