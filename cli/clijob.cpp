@@ -68,10 +68,7 @@ bool LiesInside(const QString &path, const std::string &folder)
 class CliSink final : public PassSink
 {
 public:
-    CliSink(const JournalFileSystem *journal, ProgressLine &progress)
-        : journal_(journal), progress_(progress)
-    {
-    }
+    explicit CliSink(ProgressLine &progress) : progress_(progress) {}
 
     void RenameStarting(const RenameAttempt &) override { ++attempted_; }
 
@@ -80,9 +77,9 @@ public:
         if (result.Succeeded())
             ++renamed_;
         // The journal broke at this rename: that is the news, not the rename.
-        if (journal_ && journal_->failure() != JournalFileSystem::Failure::None
-            && !journalFailed_) {
-            ReportJournalFailure(attempt);
+        if (result.outcome == RenameOutcome::JournalNotWritten
+            || result.outcome == RenameOutcome::RenamedJournalNotWritten) {
+            ReportJournalFailure(attempt, result);
             return;
         }
         if (result.Succeeded())
@@ -118,8 +115,7 @@ public:
     bool StopRequested() override
     {
         progress_.Update(renamed_, attempted_ - renamed_);
-        return journalFailed_ || interruption != 0
-            || (journal_ && journal_->failure() != JournalFileSystem::Failure::None);
+        return interruption != 0;
     }
 
     int Attempted() const { return attempted_; }
@@ -128,14 +124,13 @@ public:
     bool ReportFailedToWrite() const { return reportFailed_; }
 
 private:
-    // A journal that can't take a record stops the run (see StopRequested).
-    void ReportJournalFailure(const RenameAttempt &attempt)
+    // The pass stops at a journal that can't take a record.
+    void ReportJournalFailure(const RenameAttempt &attempt, const RenameResult &result)
     {
         journalFailed_ = true;
         progress_.Clear();
-        const QString why =
-            QString::fromLocal8Bit(SystemErrorText(journal_->failureCode()).c_str());
-        if (journal_->failure() == JournalFileSystem::Failure::LeftAsItWas) {
+        const QString why = QString::fromLocal8Bit(SystemErrorText(result.systemError).c_str());
+        if (result.outcome == RenameOutcome::JournalNotWritten) {
             PrintError(QStringLiteral("cannot write the journal (%1); %2 was left as it was, "
                                       "stopping")
                            .arg(why, attempt.oldPath));
@@ -147,7 +142,6 @@ private:
                        .arg(why, attempt.oldPath, attempt.targetPath));
     }
 
-    const JournalFileSystem *journal_;
     ProgressLine &progress_;
     int attempted_ = 0;
     int renamed_ = 0;
@@ -329,7 +323,7 @@ int RunRenameCommand(const CliRequest &request)
         if (journal->Identify(own))
             journalFs->Protect(own);
     }
-    CliSink sink(journalFs.get(), progress);
+    CliSink sink(progress);
     const PassOutcome outcome =
         journalFs ? RunPass(params, sink, *journalFs) : RunPass(params, sink);
     const bool unreached = ReportUnreached(outcome);

@@ -83,6 +83,7 @@ QByteArray FailureReason(const RenameResult &result)
 {
     switch (result.outcome) {
     case RenameOutcome::Renamed:
+    case RenameOutcome::RenamedJournalNotWritten:
         break;
     case RenameOutcome::TargetExists:
         return "target exists";
@@ -105,6 +106,9 @@ QByteArray FailureReason(const RenameResult &result)
     case RenameOutcome::OtherError:
         return "error " + QByteArray::number(result.systemError) + " ("
             + QByteArray::fromStdString(SystemErrorText(result.systemError)) + ")";
+    case RenameOutcome::JournalNotWritten:
+        return "the journal could not be written: error " + QByteArray::number(result.systemError)
+            + " (" + QByteArray::fromStdString(SystemErrorText(result.systemError)) + ")";
     }
     return QByteArray();
 }
