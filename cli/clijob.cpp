@@ -78,17 +78,11 @@ public:
             ++renamed_;
         // The journal broke at this rename: that is the news, not the rename.
         if (result.outcome == RenameOutcome::JournalNotWritten
-            || result.outcome == RenameOutcome::RenamedJournalNotWritten) {
+            || result.outcome == RenameOutcome::RenamedJournalNotWritten)
             ReportJournalFailure(attempt, result);
-            return;
-        }
-        if (result.Succeeded())
-            return;
-        progress_.Clear();
-        const QByteArray line = "not renamed, " + FailureReason(result) + ": "
-            + DisplayPath(QFile::encodeName(attempt.oldPath)) + " -> "
-            + DisplayPath(QFile::encodeName(attempt.targetPath));
-        PrintError(QString::fromLocal8Bit(line));
+        else if (!result.Succeeded())
+            ReportNotRenamed(attempt, result);
+        progress_.Update(renamed_, attempted_ - renamed_);
     }
 
     void PassEnded(const QString &summary) override
@@ -110,13 +104,9 @@ public:
                              .arg(status.systemCode));
     }
 
-    // Asked before every entry and every rename, so every earlier attempt
-    // has its outcome.
-    bool StopRequested() override
-    {
-        progress_.Update(renamed_, attempted_ - renamed_);
-        return interruption != 0;
-    }
+    // Asked before every entry and every rename: a signal stops the run
+    // between two entries, so that every rename tried has its outcome.
+    bool StopRequested() override { return interruption != 0; }
 
     int Attempted() const { return attempted_; }
     int Renamed() const { return renamed_; }
@@ -124,6 +114,15 @@ public:
     bool ReportFailedToWrite() const { return reportFailed_; }
 
 private:
+    void ReportNotRenamed(const RenameAttempt &attempt, const RenameResult &result)
+    {
+        progress_.Clear();
+        const QByteArray line = "not renamed, " + FailureReason(result) + ": "
+            + DisplayPath(QFile::encodeName(attempt.oldPath)) + " -> "
+            + DisplayPath(QFile::encodeName(attempt.targetPath));
+        PrintError(QString::fromLocal8Bit(line));
+    }
+
     // The pass stops at a journal that can't take a record.
     void ReportJournalFailure(const RenameAttempt &attempt, const RenameResult &result)
     {
@@ -324,6 +323,9 @@ int RunRenameCommand(const CliRequest &request)
             journalFs->Protect(own);
     }
     CliSink sink(progress);
+    // The counter stands from the start, before the first scan; each rename
+    // tried then moves it on.
+    progress.Update(0, 0);
     const PassOutcome outcome =
         journalFs ? RunPass(params, sink, *journalFs) : RunPass(params, sink);
     const bool unreached = ReportUnreached(outcome);
