@@ -247,8 +247,6 @@ int RunRenameCommand(const CliRequest &request)
             params.findList = request.pairFinds;
             params.replacementList = request.pairReplacements;
         }
-        params.findText = params.findList.join(QLatin1Char('\n'));
-        params.replacementText = params.replacementList.join(QLatin1Char('\n'));
         break;
     case CliCommand::Insert:
         params.kind = JobKind::Insert;

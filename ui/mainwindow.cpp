@@ -237,10 +237,8 @@ void MainWindow::on_pBtn_ReplaceExcelText_2_clicked()
 {
     JobParameters &job = beginLaunch(JobKind::Pairs, true);
     job.folderPath = ui->lEdt_SourcePath->text();
-    job.findText = ui->pTEdt_FindText->document()->toPlainText();
-    job.replacementText = ui->pTEdt_ReplaceExcelText->document()->toPlainText();
-    job.findList = SplitLines(job.findText);
-    job.replacementList = SplitLines(job.replacementText);
+    job.findList = SplitLines(ui->pTEdt_FindText->document()->toPlainText());
+    job.replacementList = SplitLines(ui->pTEdt_ReplaceExcelText->document()->toPlainText());
     if (!checkLaunch(job))
         return;
     startJob(&MainWindow::pBtn_ReplaceExcelText_2_HasClicked, &ThreadObject::ReplaceExcelText_2, false);
