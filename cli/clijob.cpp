@@ -70,19 +70,19 @@ class CliSink final : public PassSink
 public:
     explicit CliSink(ProgressLine &progress) : progress_(progress) {}
 
-    void RenameStarting(const RenameAttempt &) override { ++attempted_; }
+    void RenameStarting(const RenameAttempt &) override { ++tally_.attempted; }
 
     void RenameFinished(const RenameAttempt &attempt, const RenameResult &result) override
     {
         if (result.Succeeded())
-            ++renamed_;
+            ++tally_.renamed;
         // The journal broke at this rename: that is the news, not the rename.
         if (result.outcome == RenameOutcome::JournalNotWritten
             || result.outcome == RenameOutcome::RenamedJournalNotWritten)
             ReportJournalFailure(attempt, result);
         else if (!result.Succeeded())
             ReportNotRenamed(attempt, result);
-        progress_.Update(renamed_, attempted_ - renamed_);
+        progress_.Update(tally_.renamed, tally_.attempted - tally_.renamed);
     }
 
     void PassEnded(const QString &summary) override
@@ -93,7 +93,7 @@ public:
 
     void ReportFailed(const QString &path, const TextFileStatus &status) override
     {
-        reportFailed_ = true;
+        tally_.reportFailed = true;
         PrintError(status.result == TextFileResult::NotWritten
                        ? QStringLiteral("cannot write the rename report %1 whole (error %2); "
                                         "it was removed")
@@ -108,10 +108,8 @@ public:
     // between two entries, so that every rename tried has its outcome.
     bool StopRequested() override { return interruption != 0; }
 
-    int Attempted() const { return attempted_; }
-    int Renamed() const { return renamed_; }
-    bool JournalFailed() const { return journalFailed_; }
-    bool ReportFailedToWrite() const { return reportFailed_; }
+    // All but what the scans could not reach.
+    const RunTally &Tally() const { return tally_; }
 
 private:
     void ReportNotRenamed(const RenameAttempt &attempt, const RenameResult &result)
@@ -126,7 +124,7 @@ private:
     // The pass stops at a journal that can't take a record.
     void ReportJournalFailure(const RenameAttempt &attempt, const RenameResult &result)
     {
-        journalFailed_ = true;
+        tally_.journalFailed = true;
         progress_.Clear();
         const QString why = QString::fromLocal8Bit(SystemErrorText(result.systemError).c_str());
         if (result.outcome == RenameOutcome::JournalNotWritten) {
@@ -142,14 +140,11 @@ private:
     }
 
     ProgressLine &progress_;
-    int attempted_ = 0;
-    int renamed_ = 0;
-    bool journalFailed_ = false;
-    bool reportFailed_ = false;
+    RunTally tally_;
 };
 
-// What the scans could not reach, on standard error; true when anything.
-bool ReportUnreached(const PassOutcome &outcome)
+// What the scans could not reach, on standard error.
+void ReportUnreached(const PassOutcome &outcome)
 {
     const struct
     {
@@ -162,16 +157,13 @@ bool ReportUnreached(const PassOutcome &outcome)
                                    "(and everything below such a folder)"},
         {outcome.tooLongPaths, "folders whose paths are longer than the system takes"},
     };
-    bool any = false;
     for (const auto &gap : gaps) {
         if (gap.count == 0)
             continue;
-        any = true;
         PrintError(QStringLiteral("not reached, left as they are: %1 %2")
                        .arg(gap.count)
                        .arg(QString::fromLatin1(gap.why)));
     }
-    return any;
 }
 
 // The plan, then the summary the real run would print, then what it would
@@ -189,7 +181,7 @@ int PrintDryRun(const JobParameters &params, bool deleteOldReports)
                        .arg(plan.reportPath, QString::fromLocal8Bit(
                                                  FailureReason(plan.reportRefusal))));
     ReportUnreached(plan.outcome);
-    return PlanSucceeds(plan) ? ExitAllRenamed : ExitSomeFailed;
+    return RenameExitCode(PlanTally(plan));
 }
 
 } // namespace
@@ -326,13 +318,13 @@ int RunRenameCommand(const CliRequest &request)
     progress.Update(0, 0);
     const PassOutcome outcome =
         journalFs ? RunPass(params, sink, *journalFs) : RunPass(params, sink);
-    const bool unreached = ReportUnreached(outcome);
-
-    bool journalOk = !sink.JournalFailed();
+    RunTally tally = sink.Tally();
+    tally.unreached = LeftUnreached(outcome);
+    ReportUnreached(outcome);
     if (journal && !journal->Close()) {
-        if (journalOk)
+        if (!tally.journalFailed)
             PrintError(QStringLiteral("cannot finish the journal %1").arg(request.journalPath));
-        journalOk = false;
+        tally.journalFailed = true;
     }
     if (const int signal = interruption) {
         PrintError(QStringLiteral("interrupted; the summary above counts what was renamed"));
@@ -340,10 +332,7 @@ int RunRenameCommand(const CliRequest &request)
         std::signal(signal, SIG_DFL);
         std::raise(signal);
     }
-    return journalOk && sink.Renamed() == sink.Attempted() && !sink.ReportFailedToWrite()
-            && !unreached
-        ? ExitAllRenamed
-        : ExitSomeFailed;
+    return RenameExitCode(tally);
 }
 
 int WithOutputChecked(int exitCode)

@@ -69,14 +69,16 @@ RenamePlan PlanRenameJob(const JobParameters &params, bool deleteOldReports,
     return plan;
 }
 
-bool PlanSucceeds(const RenamePlan &plan)
+RunTally PlanTally(const RenamePlan &plan)
 {
+    RunTally tally;
+    tally.attempted = plan.renames.size();
     for (const PlannedRename &rename : plan.renames)
-        if (!rename.result.Succeeded())
-            return false;
-    const PassOutcome &gaps = plan.outcome;
-    return (!plan.reportTried || plan.reportWritten) && gaps.unreadableFolders == 0
-        && gaps.undecodableNames == 0 && gaps.tooLongPaths == 0;
+        if (rename.result.Succeeded())
+            ++tally.renamed;
+    tally.reportFailed = plan.reportTried && !plan.reportWritten;
+    tally.unreached = LeftUnreached(plan.outcome);
+    return tally;
 }
 
 QByteArray FailureReason(const RenameResult &result)
