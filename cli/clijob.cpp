@@ -1,9 +1,12 @@
 #include "cli/clijob.h"
 
+#include "cli/displaypath.h"
 #include "cli/dryrun.h"
 #include "cli/findpatterns.h"
-#include "cli/journal.h"
 #include "cli/journalfilesystem.h"
+#include "cli/journalreader.h"
+#include "cli/journalundo.h"
+#include "cli/journalwriter.h"
 #include "cli/pairfile.h"
 #include "cli/progressline.h"
 #include "engine/checks.h"
@@ -65,30 +68,21 @@ bool LiesInside(const QString &path, const std::string &folder)
 class CliSink final : public PassSink
 {
 public:
-    CliSink(const JournalFileSystem *journal, ProgressLine &progress)
-        : journal_(journal), progress_(progress)
-    {
-    }
+    explicit CliSink(ProgressLine &progress) : progress_(progress) {}
 
-    void RenameStarting(const RenameAttempt &) override { ++attempted_; }
+    void RenameStarting(const RenameAttempt &) override { ++tally_.attempted; }
 
     void RenameFinished(const RenameAttempt &attempt, const RenameResult &result) override
     {
         if (result.Succeeded())
-            ++renamed_;
+            ++tally_.renamed;
         // The journal broke at this rename: that is the news, not the rename.
-        if (journal_ && journal_->failure() != JournalFileSystem::Failure::None
-            && !journalFailed_) {
-            ReportJournalFailure(attempt);
-            return;
-        }
-        if (result.Succeeded())
-            return;
-        progress_.Clear();
-        const QByteArray line = "not renamed, " + FailureReason(result) + ": "
-            + DisplayPath(QFile::encodeName(attempt.oldPath)) + " -> "
-            + DisplayPath(QFile::encodeName(attempt.targetPath));
-        PrintError(QString::fromLocal8Bit(line));
+        if (result.outcome == RenameOutcome::JournalNotWritten
+            || result.outcome == RenameOutcome::RenamedJournalNotWritten)
+            ReportJournalFailure(attempt, result);
+        else if (!result.Succeeded())
+            ReportNotRenamed(attempt, result);
+        progress_.Update(tally_.renamed, tally_.attempted - tally_.renamed);
     }
 
     void PassEnded(const QString &summary) override
@@ -99,7 +93,7 @@ public:
 
     void ReportFailed(const QString &path, const TextFileStatus &status) override
     {
-        reportFailed_ = true;
+        tally_.reportFailed = true;
         PrintError(status.result == TextFileResult::NotWritten
                        ? QStringLiteral("cannot write the rename report %1 whole (error %2); "
                                         "it was removed")
@@ -110,29 +104,30 @@ public:
                              .arg(status.systemCode));
     }
 
-    // Asked before every entry and every rename, so every earlier attempt
-    // has its outcome.
-    bool StopRequested() override
-    {
-        progress_.Update(renamed_, attempted_ - renamed_);
-        return journalFailed_ || interruption != 0
-            || (journal_ && journal_->failure() != JournalFileSystem::Failure::None);
-    }
+    // Asked before every entry and every rename: a signal stops the run
+    // between two entries, so that every rename tried has its outcome.
+    bool StopRequested() override { return interruption != 0; }
 
-    int Attempted() const { return attempted_; }
-    int Renamed() const { return renamed_; }
-    bool JournalFailed() const { return journalFailed_; }
-    bool ReportFailedToWrite() const { return reportFailed_; }
+    // All but what the scans could not reach.
+    const RunTally &Tally() const { return tally_; }
 
 private:
-    // A journal that can't take a record stops the run (see StopRequested).
-    void ReportJournalFailure(const RenameAttempt &attempt)
+    void ReportNotRenamed(const RenameAttempt &attempt, const RenameResult &result)
     {
-        journalFailed_ = true;
         progress_.Clear();
-        const QString why =
-            QString::fromLocal8Bit(SystemErrorText(journal_->failureCode()).c_str());
-        if (journal_->failure() == JournalFileSystem::Failure::LeftAsItWas) {
+        const QByteArray line = "not renamed, " + FailureReason(result) + ": "
+            + DisplayPath(QFile::encodeName(attempt.oldPath)) + " -> "
+            + DisplayPath(QFile::encodeName(attempt.targetPath));
+        PrintError(QString::fromLocal8Bit(line));
+    }
+
+    // The pass stops at a journal that can't take a record.
+    void ReportJournalFailure(const RenameAttempt &attempt, const RenameResult &result)
+    {
+        tally_.journalFailed = true;
+        progress_.Clear();
+        const QString why = QString::fromLocal8Bit(SystemErrorText(result.systemError).c_str());
+        if (result.outcome == RenameOutcome::JournalNotWritten) {
             PrintError(QStringLiteral("cannot write the journal (%1); %2 was left as it was, "
                                       "stopping")
                            .arg(why, attempt.oldPath));
@@ -144,16 +139,12 @@ private:
                        .arg(why, attempt.oldPath, attempt.targetPath));
     }
 
-    const JournalFileSystem *journal_;
     ProgressLine &progress_;
-    int attempted_ = 0;
-    int renamed_ = 0;
-    bool journalFailed_ = false;
-    bool reportFailed_ = false;
+    RunTally tally_;
 };
 
-// What the scans could not reach, on standard error; true when anything.
-bool ReportUnreached(const PassOutcome &outcome)
+// What the scans could not reach, on standard error.
+void ReportUnreached(const PassOutcome &outcome)
 {
     const struct
     {
@@ -166,16 +157,13 @@ bool ReportUnreached(const PassOutcome &outcome)
                                    "(and everything below such a folder)"},
         {outcome.tooLongPaths, "folders whose paths are longer than the system takes"},
     };
-    bool any = false;
     for (const auto &gap : gaps) {
         if (gap.count == 0)
             continue;
-        any = true;
         PrintError(QStringLiteral("not reached, left as they are: %1 %2")
                        .arg(gap.count)
                        .arg(QString::fromLatin1(gap.why)));
     }
-    return any;
 }
 
 // The plan, then the summary the real run would print, then what it would
@@ -193,7 +181,7 @@ int PrintDryRun(const JobParameters &params, bool deleteOldReports)
                        .arg(plan.reportPath, QString::fromLocal8Bit(
                                                  FailureReason(plan.reportRefusal))));
     ReportUnreached(plan.outcome);
-    return PlanSucceeds(plan) ? ExitAllRenamed : ExitSomeFailed;
+    return RenameExitCode(PlanTally(plan));
 }
 
 } // namespace
@@ -251,8 +239,6 @@ int RunRenameCommand(const CliRequest &request)
             params.findList = request.pairFinds;
             params.replacementList = request.pairReplacements;
         }
-        params.findText = params.findList.join(QLatin1Char('\n'));
-        params.replacementText = params.replacementList.join(QLatin1Char('\n'));
         break;
     case CliCommand::Insert:
         params.kind = JobKind::Insert;
@@ -326,16 +312,19 @@ int RunRenameCommand(const CliRequest &request)
         if (journal->Identify(own))
             journalFs->Protect(own);
     }
-    CliSink sink(journalFs.get(), progress);
+    CliSink sink(progress);
+    // The counter stands from the start, before the first scan; each rename
+    // tried then moves it on.
+    progress.Update(0, 0);
     const PassOutcome outcome =
         journalFs ? RunPass(params, sink, *journalFs) : RunPass(params, sink);
-    const bool unreached = ReportUnreached(outcome);
-
-    bool journalOk = !sink.JournalFailed();
+    RunTally tally = sink.Tally();
+    tally.unreached = LeftUnreached(outcome);
+    ReportUnreached(outcome);
     if (journal && !journal->Close()) {
-        if (journalOk)
+        if (!tally.journalFailed)
             PrintError(QStringLiteral("cannot finish the journal %1").arg(request.journalPath));
-        journalOk = false;
+        tally.journalFailed = true;
     }
     if (const int signal = interruption) {
         PrintError(QStringLiteral("interrupted; the summary above counts what was renamed"));
@@ -343,10 +332,7 @@ int RunRenameCommand(const CliRequest &request)
         std::signal(signal, SIG_DFL);
         std::raise(signal);
     }
-    return journalOk && sink.Renamed() == sink.Attempted() && !sink.ReportFailedToWrite()
-            && !unreached
-        ? ExitAllRenamed
-        : ExitSomeFailed;
+    return RenameExitCode(tally);
 }
 
 int WithOutputChecked(int exitCode)

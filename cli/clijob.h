@@ -1,10 +1,9 @@
 #pragma once
 
 #include "cli/commandline.h"
+#include "cli/exitcode.h"
 
 #include <QString>
-
-enum CliExitCode { ExitAllRenamed = 0, ExitSomeFailed = 1, ExitRefused = 2 };
 
 // The folder as a job takes it: absolute, so that the journal and the report
 // name whole paths, and ending in "/" as the window's folder dialog leaves it,

@@ -1,6 +1,6 @@
 #include "cli/dryrun.h"
 
-#include "cli/journal.h"
+#include "cli/displaypath.h"
 #include "engine/memoryfilesystem.h"
 #include "engine/passfilesystem.h"
 #include "platform/system.h"
@@ -69,20 +69,23 @@ RenamePlan PlanRenameJob(const JobParameters &params, bool deleteOldReports,
     return plan;
 }
 
-bool PlanSucceeds(const RenamePlan &plan)
+RunTally PlanTally(const RenamePlan &plan)
 {
+    RunTally tally;
+    tally.attempted = plan.renames.size();
     for (const PlannedRename &rename : plan.renames)
-        if (!rename.result.Succeeded())
-            return false;
-    const PassOutcome &gaps = plan.outcome;
-    return (!plan.reportTried || plan.reportWritten) && gaps.unreadableFolders == 0
-        && gaps.undecodableNames == 0 && gaps.tooLongPaths == 0;
+        if (rename.result.Succeeded())
+            ++tally.renamed;
+    tally.reportFailed = plan.reportTried && !plan.reportWritten;
+    tally.unreached = LeftUnreached(plan.outcome);
+    return tally;
 }
 
 QByteArray FailureReason(const RenameResult &result)
 {
     switch (result.outcome) {
     case RenameOutcome::Renamed:
+    case RenameOutcome::RenamedJournalNotWritten:
         break;
     case RenameOutcome::TargetExists:
         return "target exists";
@@ -105,6 +108,9 @@ QByteArray FailureReason(const RenameResult &result)
     case RenameOutcome::OtherError:
         return "error " + QByteArray::number(result.systemError) + " ("
             + QByteArray::fromStdString(SystemErrorText(result.systemError)) + ")";
+    case RenameOutcome::JournalNotWritten:
+        return "the journal could not be written: error " + QByteArray::number(result.systemError)
+            + " (" + QByteArray::fromStdString(SystemErrorText(result.systemError)) + ")";
     }
     return QByteArray();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli/exitcode.h"
 #include "engine/jobparameters.h"
 #include "engine/renamepass.h"
 
@@ -49,9 +50,8 @@ RenamePlan PlanRenameJob(const JobParameters &params, bool deleteOldReports,
 // Why a rename failed, in words; empty for one that succeeded.
 QByteArray FailureReason(const RenameResult &result);
 
-// Whether the real run would end with every rename made, the report (if
-// any) written and nothing left unreached.
-bool PlanSucceeds(const RenamePlan &plan);
+// What the real run would end with, for its exit code (RenameExitCode).
+RunTally PlanTally(const RenamePlan &plan);
 
 // "rename: OLD -> NEW", or "would fail, WHY: OLD -> NEW"; control bytes in
 // the paths shown as \xNN.

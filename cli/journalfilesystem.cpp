@@ -62,8 +62,8 @@ RenameResult JournalFileSystem::RenameIn(const std::string &folder, const EntryI
                                          const char *name, const char *newName)
 {
     RenameResult result;
-    if (failure_ != Failure::None) {
-        result.outcome = RenameOutcome::OtherError;
+    if (broken_) {
+        result.outcome = RenameOutcome::JournalNotWritten;
         result.systemError = failureCode_;
         return result;
     }
@@ -81,31 +81,26 @@ RenameResult JournalFileSystem::RenameIn(const std::string &folder, const EntryI
         return result;
     }
     int code = 0;
-    if (!journal_.WriteIntent(folder + name, folder + newName, entry, code)) {
-        failure_ = Failure::LeftAsItWas;
-        failureCode_ = code;
-        result.outcome = RenameOutcome::OtherError;
-        result.systemError = code;
-        return result;
-    }
+    if (!journal_.WriteIntent(folder + name, folder + newName, entry, code))
+        return Broken(RenameOutcome::JournalNotWritten, code);
     result = inner_.RenameIn(folder, identity, name, newName);
     if (journal_.WriteResult(result.Succeeded(), code))
         return result;
-    failureCode_ = code;
-    if (!result.Succeeded()) {
-        // The intent stands alone, and the entry at its old name answers it.
-        failure_ = Failure::LeftAsItWas;
-        return result;
-    }
-    // A rename the journal does not confirm is taken back in the folder it
-    // was made in, by the same no-replace rename.
-    if (inner_.RenameIn(folder, identity, newName, name).Succeeded()) {
-        failure_ = Failure::LeftAsItWas;
-        result.outcome = RenameOutcome::OtherError;
-        result.systemError = code;
-        return result;
-    }
-    failure_ = Failure::RenamedWithoutResult;
+    // A failed rename's intent stands alone, and the entry at its old name
+    // answers it. A rename the journal does not confirm is taken back in the
+    // folder it was made in, by the same no-replace rename.
+    if (!result.Succeeded() || inner_.RenameIn(folder, identity, newName, name).Succeeded())
+        return Broken(RenameOutcome::JournalNotWritten, code);
+    return Broken(RenameOutcome::RenamedJournalNotWritten, code);
+}
+
+RenameResult JournalFileSystem::Broken(RenameOutcome outcome, int systemCode)
+{
+    broken_ = true;
+    failureCode_ = systemCode;
+    RenameResult result;
+    result.outcome = outcome;
+    result.systemError = systemCode;
     return result;
 }
 

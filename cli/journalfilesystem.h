@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/journal.h"
+#include "cli/journalwriter.h"
 #include "engine/passfilesystem.h"
 
 #include <string>
@@ -11,17 +11,13 @@
 // intent (both paths, and the identity of the entry itself); after it, its
 // result. A rename whose intent can't be written is not made; one whose
 // result can't be written is taken back. Either way the journal then takes
-// nothing more, and the run is to stop (see failure()).
+// nothing more and the rename comes back JournalNotWritten, which stops the
+// pass; RenamedJournalNotWritten when it could not be taken back (its intent,
+// last in the journal, then stands for it). Every later rename is refused
+// as JournalNotWritten.
 class JournalFileSystem final : public PassFileSystem
 {
 public:
-    enum class Failure {
-        None,
-        LeftAsItWas,         // the journal broke; this attempt's entry is as it was
-        RenamedWithoutResult // the journal broke after the rename, which could not be
-                             // taken back; the last intent stands for it
-    };
-
     JournalFileSystem(PassFileSystem &inner, JournalWriter &journal);
 
     // An entry never to be renamed, whatever path leads to it (the journal,
@@ -43,17 +39,16 @@ public:
     TextFileStatus CreateNewFile(const std::string &folder, const std::string &name,
                                  const std::vector<std::string> &blocks) override;
 
-    Failure failure() const { return failure_; }
-    int failureCode() const { return failureCode_; } // the system's code for the failed write
-
 private:
     bool IsProtected(const EntryIdentity &identity) const;
+    // The journal takes nothing more from here on.
+    RenameResult Broken(RenameOutcome outcome, int systemCode);
 
     PassFileSystem &inner_;
     JournalWriter &journal_;
     std::vector<EntryIdentity> protected_;
-    Failure failure_ = Failure::None;
-    int failureCode_ = 0;
+    bool broken_ = false;
+    int failureCode_ = 0; // the system's code for the write that failed
 };
 
 // Where a journal stands relative to the folder of a job.

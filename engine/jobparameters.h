@@ -13,6 +13,14 @@ enum class JobKind {
 
 // What a rename job works on. One process-wide set is written by a launch on
 // the main thread before its start signal; a pass copies it when it starts.
+// Every kind reads folderPath (and chosen), onlyFiles, onlyExtension and
+// writeReport; besides them
+//   Replace  findText, replacementText, regExpMode
+//   Pairs    findList, replacementList (pair k: the k-th of each), regExpMode;
+//            a front end splits its texts into these (SplitLines)
+//   Insert   insertText, insertBefore
+// and nothing else: a field another kind reads may hold anything. The
+// launch sets chosen and reportPaths; no pass reads reportPaths.
 struct JobParameters
 {
     JobKind kind = JobKind::Replace;

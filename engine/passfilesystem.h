@@ -24,14 +24,28 @@ enum class RenameOutcome : std::uint8_t {
     FolderMoved,    // the folder it was listed in is no longer at its path
     NotPermitted,   // the folder or the entry may not be changed by this process
     Vanished,       // nothing stands at the old name any more
-    OtherError      // see RenameResult::systemError
+    OtherError,     // see RenameResult::systemError
+    // The run's journal could not be written (RenameResult::systemError says
+    // why): nothing more may be renamed unrecorded, so the pass stops here.
+    JournalNotWritten,       // and the entry is as it was (not renamed, or taken back)
+    RenamedJournalNotWritten // after the rename, which stands: it could not be taken back
 };
 
 struct RenameResult
 {
     RenameOutcome outcome = RenameOutcome::Renamed;
     int systemError = 0; // the system's error code, when it gave one
-    bool Succeeded() const { return outcome == RenameOutcome::Renamed; }
+    // The entry has its new name.
+    bool Succeeded() const
+    {
+        return outcome == RenameOutcome::Renamed
+            || outcome == RenameOutcome::RenamedJournalNotWritten;
+    }
+    bool StopsPass() const
+    {
+        return outcome == RenameOutcome::JournalNotWritten
+            || outcome == RenameOutcome::RenamedJournalNotWritten;
+    }
     explicit operator bool() const { return Succeeded(); }
 };
 

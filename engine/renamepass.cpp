@@ -217,6 +217,8 @@ private:
             result = fs_.RenameIn(tree.FolderOf(i).native, tree.FolderOf(i).identity,
                                   tree.NativeName(i), nativeNewName.c_str());
         sink_.RenameFinished(attempt, result);
+        if (result.StopsPass())
+            outcome_.stopped = true;
         if (!result.Succeeded())
             return false;
         ++renamed_;

@@ -231,10 +231,8 @@ void MainWindow::on_pBtn_ReplaceExcelText_clicked()
 void MainWindow::on_pBtn_ReplaceExcelText_2_clicked()
 {
     launch(JobKind::Pairs, [this](JobParameters &job) {
-        job.findText = ui->pTEdt_FindText->document()->toPlainText();
-        job.replacementText = ui->pTEdt_ReplaceExcelText->document()->toPlainText();
-        job.findList = SplitLines(job.findText);
-        job.replacementList = SplitLines(job.replacementText);
+        job.findList = SplitLines(ui->pTEdt_FindText->document()->toPlainText());
+        job.replacementList = SplitLines(ui->pTEdt_ReplaceExcelText->document()->toPlainText());
     });
 }
 

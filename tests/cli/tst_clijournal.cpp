@@ -3,8 +3,11 @@
 // real files in a temporary folder. On Windows the parts that need links or
 // a file-size limit are left out; the rest runs on the Windows branch.
 
-#include "cli/journal.h"
 #include "cli/journalfilesystem.h"
+#include "cli/journalformat.h"
+#include "cli/journalreader.h"
+#include "cli/journalundo.h"
+#include "cli/journalwriter.h"
 #include "engine/passfilesystem.h"
 #include "platform/entryidentity.h"
 #include "tests/support/enginetestsupport.h"
@@ -32,6 +35,7 @@ namespace {
 using enginetest::AbsoluteStart;
 using enginetest::FromNativeBytes;
 using enginetest::NativeBytes;
+using enginetest::WatchedDisk;
 
 QByteArray ReadAll(const QByteArray &path)
 {
@@ -95,60 +99,6 @@ QByteArray IdentityText(const EntryIdentity &identity)
 {
     return JournalIntentLine(1, identity, "/", "/").split(' ').mid(2, 2).join(' ');
 }
-
-// The disk, noting what the journal held at the moment of each rename.
-class WatchedDisk final : public PassFileSystem
-{
-public:
-    explicit WatchedDisk(const QByteArray &journal) : journal_(journal) {}
-
-    bool Identify(const std::string &path, EntryIdentity &identity) override
-    {
-        return disk_.Identify(path, identity);
-    }
-    bool ListFolder(const std::string &path, EntryIdentity &identity, DirListing &listing) override
-    {
-        return disk_.ListFolder(path, identity, listing);
-    }
-    bool ListFolderBelow(const std::string &base, const EntryIdentity &baseIdentity,
-                         const std::string &below, EntryIdentity &identity,
-                         DirListing &listing) override
-    {
-        return disk_.ListFolderBelow(base, baseIdentity, below, identity, listing);
-    }
-    RenameResult RenameIn(const std::string &folder, const EntryIdentity &identity,
-                          const char *name, const char *newName) override
-    {
-        journalAtRename << ReadAll(journal_);
-        if (renamesAllowed >= 0 && journalAtRename.size() > renamesAllowed) {
-            RenameResult refused;
-            refused.outcome = RenameOutcome::NotPermitted;
-            return refused;
-        }
-        return disk_.RenameIn(folder, identity, name, newName);
-    }
-    bool IdentifyIn(const std::string &folder, const EntryIdentity &identity, const char *name,
-                    EntryIdentity &entry) override
-    {
-        return disk_.IdentifyIn(folder, identity, name, entry);
-    }
-    bool FinalPath(const std::string &path, std::string &final) override
-    {
-        return disk_.FinalPath(path, final);
-    }
-    TextFileStatus CreateNewFile(const std::string &folder, const std::string &name,
-                                 const std::vector<std::string> &blocks) override
-    {
-        return disk_.CreateNewFile(folder, name, blocks);
-    }
-
-    QList<QByteArray> journalAtRename;
-    int renamesAllowed = -1; // -1: all; then each rename past them fails as not permitted
-
-private:
-    QByteArray journal_;
-    DiskFileSystem disk_;
-};
 
 #ifndef _WIN32
 // A file-size limit for this process, lifted again when it goes: writes
@@ -388,7 +338,6 @@ private slots:
         QCOMPARE(int(taken.outcome), int(RenameOutcome::TargetExists));
         const RenameResult gone = fs.RenameIn(Folder(), FolderIdentity(), "nothing", "x");
         QCOMPARE(int(gone.outcome), int(RenameOutcome::Vanished));
-        QCOMPARE(int(fs.failure()), int(JournalFileSystem::Failure::None));
         QVERIFY(writer.Close());
 
         const QByteArray header = "quillbarrow-cli journal 2\n";
@@ -441,11 +390,11 @@ private slots:
             QVERIFY(limit.ok());
             result = fs.RenameIn(Folder(), FolderIdentity(), "a", "x");
         }
-        QCOMPARE(int(result.outcome), int(RenameOutcome::OtherError));
+        QCOMPARE(int(result.outcome), int(RenameOutcome::JournalNotWritten));
         QCOMPARE(result.systemError, EFBIG);
-        QCOMPARE(int(fs.failure()), int(JournalFileSystem::Failure::LeftAsItWas));
-        QCOMPARE(fs.failureCode(), EFBIG);
-        QVERIFY(!fs.RenameIn(Folder(), FolderIdentity(), "b", "y").Succeeded());
+        const RenameResult after = fs.RenameIn(Folder(), FolderIdentity(), "b", "y");
+        QCOMPARE(int(after.outcome), int(RenameOutcome::JournalNotWritten));
+        QCOMPARE(after.systemError, EFBIG);
         writer.Close();
         QCOMPARE(ReadAll(dir_ + "/a"), QByteArray("a"));
         QCOMPARE(ReadAll(dir_ + "/b"), QByteArray("b"));
@@ -475,8 +424,8 @@ private slots:
             QVERIFY(limit.ok());
             result = fs.RenameIn(Folder(), FolderIdentity(), "a", "x");
         }
-        QCOMPARE(int(result.outcome), int(RenameOutcome::OtherError));
-        QCOMPARE(int(fs.failure()), int(JournalFileSystem::Failure::LeftAsItWas));
+        QCOMPARE(int(result.outcome), int(RenameOutcome::JournalNotWritten));
+        QCOMPARE(result.systemError, EFBIG);
         writer.Close();
         QCOMPARE(ReadAll(dir_ + "/a"), QByteArray("a"));
         QVERIFY(!QFile::exists(QFile::decodeName(dir_ + "/x")));
@@ -515,7 +464,8 @@ private slots:
             result = fs.RenameIn(Folder(), FolderIdentity(), "a", "x");
         }
         QVERIFY(result.Succeeded());
-        QCOMPARE(int(fs.failure()), int(JournalFileSystem::Failure::RenamedWithoutResult));
+        QCOMPARE(int(result.outcome), int(RenameOutcome::RenamedJournalNotWritten));
+        QCOMPARE(result.systemError, EFBIG);
         QCOMPARE(disk.journalAtRename.size(), 2); // the rename, and the try to take it back
         writer.Close();
         QCOMPARE(ReadAll(dir_ + "/x"), QByteArray("a"));

@@ -1,7 +1,8 @@
 #include "cli/clijob.h"
 #include "cli/commandline.h"
 #include "cli/findpatterns.h"
-#include "cli/journal.h"
+#include "cli/journalformat.h"
+#include "cli/journalreader.h"
 #include "cli/pairfile.h"
 #include "tests/support/enginetestsupport.h"
 

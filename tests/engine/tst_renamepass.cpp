@@ -52,6 +52,8 @@ private slots:
     void reportNeverOverwritesARenamedEntry();
     void stopBetweenEntries();
     void stopBeforeFirstEntry();
+    void journalNotWrittenStopsThePass_data();
+    void journalNotWrittenStopsThePass();
 
     void multiPairChainsOnRenamedTree();
     void everyAttemptIsAnnouncedWithItsPlaceAndOutcome();
@@ -499,6 +501,48 @@ void RenamePassTest::stopBeforeFirstEntry()
     QVERIFY(sink_.progress.isEmpty());
     QCOMPARE(sink_.summaries.size(), 3);
     QCOMPARE(Tree(root_), Sorted(QStringList({"a/", "a/a"})));
+}
+
+// A rename the journal could not record is reported as it came back, and
+// the pass ends there as a stopped one does; one that stands counts as made.
+void RenamePassTest::journalNotWrittenStopsThePass_data()
+{
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<QStringList>("renamed");
+    QTest::addColumn<QStringList>("tree"); // beside the report
+    QTest::newRow("left as it was") << int(RenameOutcome::JournalNotWritten) << QStringList{"f1"}
+                                    << QStringList{"f2", "f3", "f4", "g1"};
+    QTest::newRow("renamed, not taken back")
+        << int(RenameOutcome::RenamedJournalNotWritten) << QStringList{"f1", "f2"}
+        << QStringList{"f3", "f4", "g1", "g2"};
+}
+
+void RenamePassTest::journalNotWrittenStopsThePass()
+{
+    QFETCH(int, outcome);
+    QFETCH(QStringList, renamed);
+    QFETCH(QStringList, tree);
+    for (const char *file : {"f1", "f2", "f3", "f4"})
+        QVERIFY(MakeFile(root_, file));
+    JobParameters params = Params();
+    params.findText = "f";
+    params.replacementText = "g";
+    WatchedDisk disk;
+    disk.renamesAllowed = 1;
+    disk.refusal = RenameOutcome(outcome);
+
+    const PassOutcome out = RunPass(params, sink_, disk);
+
+    QVERIFY(out.stopped);
+    QCOMPARE(sink_.results.size(), 2);
+    QCOMPARE(int(sink_.results.at(1).outcome), outcome);
+    QCOMPARE(out.filesChanged, renamed.size());
+    QStringList log;
+    for (const QString &name : renamed)
+        log << Native(name);
+    QCOMPARE(out.renameLog, log);
+    QCOMPARE(ReadFile(ReportPath()), ReportText(log));
+    QCOMPARE(Tree(root_), Sorted(tree << RenameReportFileName()));
 }
 
 void RenamePassTest::everyAttemptIsAnnouncedWithItsPlaceAndOutcome()

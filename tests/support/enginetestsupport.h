@@ -165,6 +165,66 @@ public:
     std::function<void(const QString &, const QString &)> beforeRename;
 };
 
+// The disk, noting what the file at `watched` (a journal) held at the moment
+// of each rename. Past the first `renamesAllowed` renames (-1: all allowed),
+// each comes back as `refusal`, made first when that outcome is one that
+// renames.
+class WatchedDisk final : public PassFileSystem
+{
+public:
+    explicit WatchedDisk(const QByteArray &watched = QByteArray()) : watched_(watched) {}
+
+    bool Identify(const std::string &path, EntryIdentity &identity) override
+    {
+        return disk_.Identify(path, identity);
+    }
+    bool ListFolder(const std::string &path, EntryIdentity &identity, DirListing &listing) override
+    {
+        return disk_.ListFolder(path, identity, listing);
+    }
+    bool ListFolderBelow(const std::string &base, const EntryIdentity &baseIdentity,
+                         const std::string &below, EntryIdentity &identity,
+                         DirListing &listing) override
+    {
+        return disk_.ListFolderBelow(base, baseIdentity, below, identity, listing);
+    }
+    RenameResult RenameIn(const std::string &folder, const EntryIdentity &identity,
+                          const char *name, const char *newName) override
+    {
+        journalAtRename << ReadFile(FromNativeBytes(watched_));
+        if (renamesAllowed >= 0 && journalAtRename.size() > renamesAllowed) {
+            RenameResult refused;
+            refused.outcome = refusal;
+            if (refused.Succeeded())
+                disk_.RenameIn(folder, identity, name, newName);
+            return refused;
+        }
+        return disk_.RenameIn(folder, identity, name, newName);
+    }
+    bool IdentifyIn(const std::string &folder, const EntryIdentity &identity, const char *name,
+                    EntryIdentity &entry) override
+    {
+        return disk_.IdentifyIn(folder, identity, name, entry);
+    }
+    bool FinalPath(const std::string &path, std::string &final) override
+    {
+        return disk_.FinalPath(path, final);
+    }
+    TextFileStatus CreateNewFile(const std::string &folder, const std::string &name,
+                                 const std::vector<std::string> &blocks) override
+    {
+        return disk_.CreateNewFile(folder, name, blocks);
+    }
+
+    QList<QByteArray> journalAtRename;
+    int renamesAllowed = -1;
+    RenameOutcome refusal = RenameOutcome::NotPermitted;
+
+private:
+    QByteArray watched_;
+    DiskFileSystem disk_;
+};
+
 // Runs the job of that kind.
 inline PassOutcome RunJob(JobKind kind, JobParameters params, PassSink &sink)
 {
