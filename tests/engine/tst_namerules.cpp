@@ -2,6 +2,7 @@
 #include "engine/folderscan.h"
 #include "engine/jobparameters.h"
 #include "engine/namerules.h"
+#include "engine/patternbudget.h"
 #include "engine/renamepass.h"
 #include "tests/support/referencemodels.h"
 
@@ -19,12 +20,6 @@ private slots:
     void replaceInName_data();
     void replaceInName();
     void replaceMatchesEmptyExtension();
-    void patternBudget_data();
-    void patternBudget();
-    void overBudgetPatternMatchesNothing_data();
-    void overBudgetPatternMatchesNothing();
-    void classicPatternsPassTheBudget_data();
-    void classicPatternsPassTheBudget();
     void insertIntoName_data();
     void insertIntoName();
     void splitFileName_data();
@@ -43,6 +38,14 @@ private slots:
     void legalFileName();
     void splitLines_data();
     void splitLines();
+
+    // The pattern budget (engine/patternbudget.h), and the rule that keeps it.
+    void patternBudget_data();
+    void patternBudget();
+    void overBudgetPatternMatchesNothing_data();
+    void overBudgetPatternMatchesNothing();
+    void classicPatternsPassTheBudget_data();
+    void classicPatternsPassTheBudget();
 };
 
 void NameRulesTest::replaceInName_data()
@@ -91,118 +94,6 @@ void NameRulesTest::replaceMatchesEmptyExtension()
     QCOMPARE(ReplaceInName(suffix, QStringLiteral("^$"), QStringLiteral("txt"), true),
              QStringLiteral("txt"));
     QCOMPARE(ReplaceInName(suffix, QStringLiteral("R"), QStringLiteral("X"), false), QString());
-}
-
-void NameRulesTest::patternBudget_data()
-{
-    QTest::addColumn<QString>("pattern");
-    QTest::addColumn<QString>("over"); // empty: within the budget; else a part of the reason
-
-    const auto row = [](const char *name, const QString &pattern, const char *over) {
-        QTest::newRow(name) << pattern << QString::fromLatin1(over);
-    };
-    const auto nested = [](int depth) {
-        return QString(depth, QLatin1Char('(')) + QLatin1Char('a') + QString(depth, QLatin1Char(')'));
-    };
-    row("digits", "(\\d+)", "");
-    row("anchored count", "^IMG_(\\d{4})", "");
-    row("class count", "[a-z]{1,8}", "");
-    row("repeated alternation", "(a|b){0,30}", "");
-    row("extensions", "^(.*)\\.(jpe?g|png)$", "");
-    row("words", "\\b\\w+\\b", "");
-    row("date", "(\\d{4})-(\\d{2})-(\\d{2})", "");
-    row("one lookahead", "IMG(?!_\\d)", "");
-    row("long count of one character", "a{1,1024}", "");
-    row("as long as a name", ".{0,255}", "");
-    row("empty", "", "");
-    row("invalid but small (compiling fails cheaply)", "(", "");
-    row("what looks explosive inside a class", "[((a{0,30}){0,30}){0,30}]", "");
-    // The explosions found: 12 s and 1.25 GB to compile; out of memory.
-    row("nested counts", "((a{0,30}){0,30}){0,30}", "more than 2048 transitions");
-    row("nested counts, larger", "((a{0,50}){0,50}){0,50}", "more than 2048 transitions");
-    row("nested counts after a class with a ]", "[]]((a{0,30}){0,30}){0,30}", "more than 2048");
-    row("nested counts before an error", "((a{0,30}){0,30}){0,30}(", "more than 2048");
-    row("nested counts in a failing lookahead", "(?=((a{0,30}){0,30}){0,30}]", "more than 2048");
-    // Each edge, one step either side.
-    row("optional part 62 times", "(?:a?){62}", "");
-    row("optional part 63 times", "(?:a?){63}", "more than 2048 transitions");
-    row("4096 elements", "(?:^){1024}(?:^){340}^^", "");
-    row("4097 elements", "(?:^){1024}(?:^){340}^^^", "more than 4096 elements");
-    row("copies of parts with no state", "(x*(?:(){0,200}){1,1024}){,7}x*", "more than 4096 elements");
-    row("100 groups deep", nested(100), "");
-    row("101 groups deep", nested(101), "more than 100 deep");
-    row("lookahead in a lookahead", "(?=(?=a))", "more than 2048 transitions");
-    row("anchor alternatives 8 times", "(?:$|^){8}", "");
-    row("anchor alternatives 9 times", "(?:$|^){9}", "more than 256 alternatives");
-    row("four anchors, repeated", "(?:$|^|\\b|\\B){16}", "more than 256 alternatives");
-}
-
-// The budget is decided from the text alone, so a refusal is immediate.
-void NameRulesTest::patternBudget()
-{
-    QFETCH(QString, pattern);
-    QFETCH(QString, over);
-    QString why;
-    const bool within = PatternWithinBudget(pattern, &why);
-    if (over.isEmpty()) {
-        QVERIFY2(within, qPrintable(why));
-    } else {
-        QVERIFY(!within);
-        QVERIFY2(why.contains(over), qPrintable(why));
-    }
-}
-
-void NameRulesTest::overBudgetPatternMatchesNothing_data()
-{
-    QTest::addColumn<QString>("pattern");
-    // Each matches the empty string, so compiled it would put x between
-    // every two characters; first at a cost of seconds.
-    QTest::newRow("nested counts") << "((a{0,30}){0,30}){0,30}";
-    QTest::newRow("anchor alternatives") << "(?:$|^|\\b|\\B){16}";
-}
-
-// As an invalid pattern does: the name stays (compiled, the pattern would
-// change it, after seconds).
-void NameRulesTest::overBudgetPatternMatchesNothing()
-{
-    QFETCH(QString, pattern);
-    const QString name = QString(100, QLatin1Char('a')) + QStringLiteral(" b.txt");
-    const ReplaceRule rule(pattern, QStringLiteral("x"), true);
-    QCOMPARE(rule.Apply(name), name);
-    QCOMPARE(ReplaceInName(name, pattern, QStringLiteral("x"), true), name);
-    // Plain text is never a pattern, whatever it looks like.
-    QCOMPARE(ReplaceRule(pattern, QStringLiteral("x"), false).Apply(pattern + QLatin1Char('1')),
-             QStringLiteral("x1"));
-}
-
-void NameRulesTest::classicPatternsPassTheBudget_data()
-{
-    QTest::addColumn<QString>("pattern");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("expected");
-    const QString as(254, QLatin1Char('a'));
-    QTest::newRow("(a+)+b") << "(a+)+b" << as << as;
-    QTest::newRow("(a|aa)+b") << "(a|aa)+b" << as + "c" << as + "c";
-    QTest::newRow("(a|a?)+b") << "(a|a?)+b" << as << as;
-    QTest::newRow("(x+x+)+y") << "(x+x+)+y" << QString(254, 'x') << QString(254, 'x');
-    QTest::newRow("(.*a){20}") << "(.*a){20}" << QString(254, 'b') + "a" << QString(254, 'b') + "a";
-    QTest::newRow("(.*a){3}") << "(.*a){3}" << "aaab" << "Xb";
-    QTest::newRow("^(a+)\\1+$") << "^(a+)\\1+$" << "aaaa" << "X";
-    QTest::newRow("^(a+)\\1+$, no match") << "^(a+)\\1+$" << as + "b" << as + "b";
-    QTest::newRow("(\\w+\\s?)+$") << "(\\w+\\s?)+$" << QString(254, 'w') + "!" << QString(254, 'w') + "!";
-    QTest::newRow("((a+)+)+b") << "((a+)+)+b" << as << as;
-}
-
-// Backtracking traps for other engines; QRegExp's automaton takes them in
-// microseconds, and the budget must keep letting them through.
-void NameRulesTest::classicPatternsPassTheBudget()
-{
-    QFETCH(QString, pattern);
-    QFETCH(QString, name);
-    QFETCH(QString, expected);
-    QString why;
-    QVERIFY2(PatternWithinBudget(pattern, &why), qPrintable(why));
-    QCOMPARE(ReplaceRule(pattern, QStringLiteral("X"), true).Apply(name), expected);
 }
 
 void NameRulesTest::insertIntoName_data()
@@ -445,6 +336,120 @@ void NameRulesTest::splitLines()
     QFETCH(QString, text);
     QFETCH(QStringList, lines);
     QCOMPARE(SplitLines(text), lines);
+}
+
+// The pattern budget.
+
+void NameRulesTest::patternBudget_data()
+{
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<QString>("over"); // empty: within the budget; else a part of the reason
+
+    const auto row = [](const char *name, const QString &pattern, const char *over) {
+        QTest::newRow(name) << pattern << QString::fromLatin1(over);
+    };
+    const auto nested = [](int depth) {
+        return QString(depth, QLatin1Char('(')) + QLatin1Char('a') + QString(depth, QLatin1Char(')'));
+    };
+    row("digits", "(\\d+)", "");
+    row("anchored count", "^IMG_(\\d{4})", "");
+    row("class count", "[a-z]{1,8}", "");
+    row("repeated alternation", "(a|b){0,30}", "");
+    row("extensions", "^(.*)\\.(jpe?g|png)$", "");
+    row("words", "\\b\\w+\\b", "");
+    row("date", "(\\d{4})-(\\d{2})-(\\d{2})", "");
+    row("one lookahead", "IMG(?!_\\d)", "");
+    row("long count of one character", "a{1,1024}", "");
+    row("as long as a name", ".{0,255}", "");
+    row("empty", "", "");
+    row("invalid but small (compiling fails cheaply)", "(", "");
+    row("what looks explosive inside a class", "[((a{0,30}){0,30}){0,30}]", "");
+    // The explosions found: 12 s and 1.25 GB to compile; out of memory.
+    row("nested counts", "((a{0,30}){0,30}){0,30}", "more than 2048 transitions");
+    row("nested counts, larger", "((a{0,50}){0,50}){0,50}", "more than 2048 transitions");
+    row("nested counts after a class with a ]", "[]]((a{0,30}){0,30}){0,30}", "more than 2048");
+    row("nested counts before an error", "((a{0,30}){0,30}){0,30}(", "more than 2048");
+    row("nested counts in a failing lookahead", "(?=((a{0,30}){0,30}){0,30}]", "more than 2048");
+    // Each edge, one step either side.
+    row("optional part 62 times", "(?:a?){62}", "");
+    row("optional part 63 times", "(?:a?){63}", "more than 2048 transitions");
+    row("4096 elements", "(?:^){1024}(?:^){340}^^", "");
+    row("4097 elements", "(?:^){1024}(?:^){340}^^^", "more than 4096 elements");
+    row("copies of parts with no state", "(x*(?:(){0,200}){1,1024}){,7}x*", "more than 4096 elements");
+    row("100 groups deep", nested(100), "");
+    row("101 groups deep", nested(101), "more than 100 deep");
+    row("lookahead in a lookahead", "(?=(?=a))", "more than 2048 transitions");
+    row("anchor alternatives 8 times", "(?:$|^){8}", "");
+    row("anchor alternatives 9 times", "(?:$|^){9}", "more than 256 alternatives");
+    row("four anchors, repeated", "(?:$|^|\\b|\\B){16}", "more than 256 alternatives");
+}
+
+// The budget is decided from the text alone, so a refusal is immediate.
+void NameRulesTest::patternBudget()
+{
+    QFETCH(QString, pattern);
+    QFETCH(QString, over);
+    QString why;
+    const bool within = PatternWithinBudget(pattern, &why);
+    if (over.isEmpty()) {
+        QVERIFY2(within, qPrintable(why));
+    } else {
+        QVERIFY(!within);
+        QVERIFY2(why.contains(over), qPrintable(why));
+    }
+}
+
+void NameRulesTest::overBudgetPatternMatchesNothing_data()
+{
+    QTest::addColumn<QString>("pattern");
+    // Each matches the empty string, so compiled it would put x between
+    // every two characters; first at a cost of seconds.
+    QTest::newRow("nested counts") << "((a{0,30}){0,30}){0,30}";
+    QTest::newRow("anchor alternatives") << "(?:$|^|\\b|\\B){16}";
+}
+
+// As an invalid pattern does: the name stays (compiled, the pattern would
+// change it, after seconds).
+void NameRulesTest::overBudgetPatternMatchesNothing()
+{
+    QFETCH(QString, pattern);
+    const QString name = QString(100, QLatin1Char('a')) + QStringLiteral(" b.txt");
+    const ReplaceRule rule(pattern, QStringLiteral("x"), true);
+    QCOMPARE(rule.Apply(name), name);
+    QCOMPARE(ReplaceInName(name, pattern, QStringLiteral("x"), true), name);
+    // Plain text is never a pattern, whatever it looks like.
+    QCOMPARE(ReplaceRule(pattern, QStringLiteral("x"), false).Apply(pattern + QLatin1Char('1')),
+             QStringLiteral("x1"));
+}
+
+void NameRulesTest::classicPatternsPassTheBudget_data()
+{
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("expected");
+    const QString as(254, QLatin1Char('a'));
+    QTest::newRow("(a+)+b") << "(a+)+b" << as << as;
+    QTest::newRow("(a|aa)+b") << "(a|aa)+b" << as + "c" << as + "c";
+    QTest::newRow("(a|a?)+b") << "(a|a?)+b" << as << as;
+    QTest::newRow("(x+x+)+y") << "(x+x+)+y" << QString(254, 'x') << QString(254, 'x');
+    QTest::newRow("(.*a){20}") << "(.*a){20}" << QString(254, 'b') + "a" << QString(254, 'b') + "a";
+    QTest::newRow("(.*a){3}") << "(.*a){3}" << "aaab" << "Xb";
+    QTest::newRow("^(a+)\\1+$") << "^(a+)\\1+$" << "aaaa" << "X";
+    QTest::newRow("^(a+)\\1+$, no match") << "^(a+)\\1+$" << as + "b" << as + "b";
+    QTest::newRow("(\\w+\\s?)+$") << "(\\w+\\s?)+$" << QString(254, 'w') + "!" << QString(254, 'w') + "!";
+    QTest::newRow("((a+)+)+b") << "((a+)+)+b" << as << as;
+}
+
+// Backtracking traps for other engines; QRegExp's automaton takes them in
+// microseconds, and the budget must keep letting them through.
+void NameRulesTest::classicPatternsPassTheBudget()
+{
+    QFETCH(QString, pattern);
+    QFETCH(QString, name);
+    QFETCH(QString, expected);
+    QString why;
+    QVERIFY2(PatternWithinBudget(pattern, &why), qPrintable(why));
+    QCOMPARE(ReplaceRule(pattern, QStringLiteral("X"), true).Apply(name), expected);
 }
 
 QTEST_GUILESS_MAIN(NameRulesTest)
