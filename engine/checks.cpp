@@ -2,6 +2,7 @@
 
 #include "engine/jobparameters.h"
 #include "engine/passfilesystem.h"
+#include "engine/textencoding.h"
 
 #include <QFile>
 #include <QRegExp>

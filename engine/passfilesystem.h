@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/textencoding.h"
 #include "platform/dirscan.h"
 #include "platform/renameentry.h"
 #include "platform/textfile.h"
@@ -39,7 +40,7 @@ RenameResult ResultOf(const RenameStatus &status);
 // The file-system side of a rename pass, kept behind this interface so that
 // the same scan and pass logic can run against a tree held in memory.
 // Paths and names are native (see platform/dirscan.h); EncodeNativePath
-// gives a path's native form.
+// (engine/textencoding.h) gives a path's native form.
 class PassFileSystem
 {
 public:
@@ -127,19 +128,3 @@ private:
     EntryIdentity openIdentity_;
     bool openMatches_ = false;
 };
-
-// The native form of a path or a name (QFile::encodeName on POSIX, UTF-8 on
-// Windows), and back for a whole path.
-std::string EncodeNativePath(const QString &path);
-QString DecodeNativePath(const std::string &path);
-
-// The local 8-bit form of `text` (QString::toLocal8Bit) in `local`; false
-// when it does not read back as the same text. The system may put a
-// look-alike where the code page lacks a character ("best fit"), and a path
-// so converted can name another, existing entry.
-bool ExactLocal8Bit(const QString &text, QByteArray &local);
-
-// `text` in the local 8-bit form for showing only: each character the code
-// page can't hold exactly is "?", which no name can hold, so the text never
-// names another entry.
-QByteArray ShownLocal8Bit(const QString &text);
