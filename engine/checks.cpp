@@ -1,17 +1,11 @@
 #include "engine/checks.h"
 
 #include "engine/jobparameters.h"
+#include "engine/namerules.h"
 #include "engine/passfilesystem.h"
 #include "engine/textencoding.h"
 
 #include <QFile>
-#include <QRegExp>
-
-bool IsLegalFileName(const QString &text)
-{
-    const QRegExp forbidden(QStringLiteral("[?*:\"<>\\\\/\\|]"), Qt::CaseSensitive, QRegExp::RegExp);
-    return text.indexOf(forbidden, 0) == -1;
-}
 
 LaunchRefusal CheckLaunch(JobParameters &params, OldReports oldReports)
 {

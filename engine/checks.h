@@ -4,10 +4,6 @@
 
 #include <QString>
 
-// False when the text holds one of ? * : " < > \ / | (a text to be put into
-// file names). Nothing else is looked at.
-bool IsLegalFileName(const QString &text);
-
 struct JobParameters;
 
 // Why a launch refuses a job, and how the window shows it.

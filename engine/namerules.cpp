@@ -8,7 +8,7 @@
 
 TrailingDot PlatformTrailingDot()
 {
-    return SystemDropsTrailingDots() ? TrailingDot::Keep : TrailingDot::DropWhenNoExtension;
+    return SystemDropsTrailingDots() ? TrailingDot::LeftToSystem : TrailingDot::DropWhenNoExtension;
 }
 
 QString InsertIntoName(const QString &namePart, const QString &insertText, bool before)
@@ -58,6 +58,12 @@ QString NameWithNewBase(const FileNameParts &parts, const QString &newBase, Trai
     if (dot == TrailingDot::DropWhenNoExtension && parts.suffix.isEmpty() && !hadDot)
         return newBase;
     return newBase + QLatin1Char('.') + parts.suffix;
+}
+
+bool IsLegalFileName(const QString &text)
+{
+    const QRegExp forbidden(QStringLiteral("[?*:\"<>\\\\/\\|]"), Qt::CaseSensitive, QRegExp::RegExp);
+    return text.indexOf(forbidden, 0) == -1;
 }
 
 bool IsAcceptableNewName(const QString &newPart, const QString &newName)

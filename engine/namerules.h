@@ -6,9 +6,10 @@
 // Pure pieces of the rename passes: how a name part changes and how the new
 // name and the target path are put together.
 
-// Whether a file name whose extension ends up empty keeps its dot. Windows
-// drops a trailing dot itself; elsewhere the dot would stay in the name.
-enum class TrailingDot { Keep, DropWhenNoExtension };
+// Who drops the dot of a file name whose extension ends up empty. Windows
+// drops a trailing dot itself, so the name is made with it; elsewhere the
+// dot would stay in the name, so it is left out when there is no extension.
+enum class TrailingDot { LeftToSystem, DropWhenNoExtension };
 TrailingDot PlatformTrailingDot();
 
 // Every non-overlapping match of `find` in a name part replaced, compared
@@ -51,9 +52,19 @@ QString NameWithNewSuffix(const FileNameParts &parts, const QString &newSuffix, 
 // had before an empty extension stays.
 QString NameWithNewBase(const FileNameParts &parts, const QString &newBase, TrailingDot dot);
 
-// False when the changed name part holds a path separator ("/" or "\") or a
-// NUL, or the new name is empty, "." or "..": renaming to it would move the
-// entry elsewhere or can't name an entry at all.
+// What a job allows in a new name. Whether the file system can then store
+// it is the platform's to say (StoredNameOf, PlainName); these are the job's
+// own rules, the same on every system.
+//
+// A text a job puts into names (the insert text) must hold none of
+// ? * : " < > \ / |, checked once when the job is launched; nothing else is
+// looked at.
+bool IsLegalFileName(const QString &text);
+
+// Every new name a rule makes, checked before its rename: false when the
+// changed name part holds a path separator ("/" or "\") or a NUL, or the new
+// name is empty, "." or "..": renaming to it would move the entry elsewhere
+// or can't name an entry at all.
 bool IsAcceptableNewName(const QString &newPart, const QString &newName);
 
 // Target folder prefix of a file: its absolute path in native separators, up

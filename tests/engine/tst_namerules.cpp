@@ -1,4 +1,3 @@
-#include "engine/checks.h"
 #include "engine/folderscan.h"
 #include "engine/jobparameters.h"
 #include "engine/namerules.h"
@@ -28,14 +27,15 @@ private slots:
     void nameWithNewSuffix();
     void nameWithNewBase_data();
     void nameWithNewBase();
+    // What a job allows in a new name.
+    void legalFileName_data();
+    void legalFileName();
     void acceptableNewName_data();
     void acceptableNewName();
     void targetPrefixes();
     void siblingOrderFoldsCaseThenBreaksTies();
     void siblingOrderMatchesQDirNameIgnoreCase();
     void summaries();
-    void legalFileName_data();
-    void legalFileName();
     void splitLines_data();
     void splitLines();
 
@@ -166,7 +166,7 @@ void NameRulesTest::nameWithNewSuffix()
     QFETCH(bool, keepDot);
     QFETCH(QString, expected);
     QCOMPARE(NameWithNewSuffix(SplitFileName(name), newSuffix,
-                               keepDot ? TrailingDot::Keep : TrailingDot::DropWhenNoExtension),
+                               keepDot ? TrailingDot::LeftToSystem : TrailingDot::DropWhenNoExtension),
              expected);
 }
 
@@ -194,8 +194,29 @@ void NameRulesTest::nameWithNewBase()
     QFETCH(bool, keepDot);
     QFETCH(QString, expected);
     QCOMPARE(NameWithNewBase(SplitFileName(name), newBase,
-                             keepDot ? TrailingDot::Keep : TrailingDot::DropWhenNoExtension),
+                             keepDot ? TrailingDot::LeftToSystem : TrailingDot::DropWhenNoExtension),
              expected);
+}
+
+void NameRulesTest::legalFileName_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("legal");
+    QTest::newRow("empty") << "" << true;
+    QTest::newRow("chinese") << QStringLiteral("照片_新") << true;
+    QTest::newRow("spacesAndDots") << " . .. " << true;
+    QTest::newRow("controlCharacter") << "a\tb" << true;
+    const QString forbidden = QStringLiteral("?*:\"<>\\/|");
+    for (const QChar c : forbidden)
+        QTest::newRow(qPrintable(QStringLiteral("forbidden ") + c))
+            << QString(QStringLiteral("a") + c + QStringLiteral("b")) << false;
+}
+
+void NameRulesTest::legalFileName()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, legal);
+    QCOMPARE(IsLegalFileName(text), legal);
 }
 
 void NameRulesTest::acceptableNewName_data()
@@ -297,27 +318,6 @@ void NameRulesTest::summaries()
     QCOMPARE(line.count(QLatin1Char(',')), 2);
     QCOMPARE(line.right(1), QString(QChar(0x3002)));
     QCOMPARE(line.toUtf8().left(3), QByteArray("\xe4\xbf\xae")); // 修
-}
-
-void NameRulesTest::legalFileName_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("legal");
-    QTest::newRow("empty") << "" << true;
-    QTest::newRow("chinese") << QStringLiteral("照片_新") << true;
-    QTest::newRow("spacesAndDots") << " . .. " << true;
-    QTest::newRow("controlCharacter") << "a\tb" << true;
-    const QString forbidden = QStringLiteral("?*:\"<>\\/|");
-    for (const QChar c : forbidden)
-        QTest::newRow(qPrintable(QStringLiteral("forbidden ") + c))
-            << QString(QStringLiteral("a") + c + QStringLiteral("b")) << false;
-}
-
-void NameRulesTest::legalFileName()
-{
-    QFETCH(QString, text);
-    QFETCH(bool, legal);
-    QCOMPARE(IsLegalFileName(text), legal);
 }
 
 void NameRulesTest::splitLines_data()
