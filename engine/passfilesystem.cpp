@@ -1,6 +1,13 @@
 #include "engine/passfilesystem.h"
 
+#include "platform/pathchecks.h"
+
 PassFileSystem::~PassFileSystem() = default;
+
+bool PassFileSystem::RemoveReport(const std::string &, const std::string &)
+{
+    return false;
+}
 
 bool DiskFileSystem::Identify(const std::string &path, EntryIdentity &identity)
 {
@@ -22,6 +29,12 @@ TextFileStatus DiskFileSystem::CreateNewFile(const std::string &folder, const st
                                              const std::vector<std::string> &blocks)
 {
     return CreateTextFile(folder, name, blocks);
+}
+
+bool DiskFileSystem::RemoveReport(const std::string &folder, const std::string &name)
+{
+    // By the whole native path, which names exactly that entry on every system.
+    return RemoveNonFolder(folder + name);
 }
 
 RenameResult ResultOf(const RenameStatus &status)

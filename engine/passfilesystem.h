@@ -99,6 +99,13 @@ public:
     // would be written.
     virtual TextFileStatus CreateNewFile(const std::string &folder, const std::string &name,
                                          const std::vector<std::string> &blocks) = 0;
+
+    // Removes the old report `name` from the folder at `folder` (ending in a
+    // separator) when what stands there is neither a folder nor a link to
+    // one: our reports are files, and a folder of that name is not one. True
+    // when one was removed. Old reports go through here, so that a copy of
+    // the tree loses them as the disk would. This one removes nothing.
+    virtual bool RemoveReport(const std::string &folder, const std::string &name);
 };
 
 // The disk. One per pass: it keeps the folder of the last rename open, so a
@@ -119,6 +126,7 @@ public:
     bool FinalPath(const std::string &path, std::string &final) override;
     TextFileStatus CreateNewFile(const std::string &folder, const std::string &name,
                                  const std::vector<std::string> &blocks) override;
+    bool RemoveReport(const std::string &folder, const std::string &name) override;
 
 private:
     bool Hold(const std::string &folder, const EntryIdentity &identity);
