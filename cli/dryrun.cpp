@@ -60,8 +60,6 @@ RenamePlan PlanRenameJob(const JobParameters &params, bool deleteOldReports,
     const PassOutcome outcome = RunPass(params, sink, memory);
     if (plan.reportTried && !plan.reportWritten)
         plan.reportRefusal.outcome = memory.CreateRefusal();
-    plan.filesRenamed = outcome.filesChanged;
-    plan.foldersRenamed = outcome.foldersChanged;
     plan.outcome = outcome;
     return plan;
 }
