@@ -54,17 +54,12 @@ RenamePlan PlanRenameJob(const JobParameters &params, bool deleteOldReports,
                          MemoryFileSystem &memory)
 {
     RenamePlan plan;
-    if (deleteOldReports && !params.folderPath.isEmpty()) {
-        const std::string folder = EncodeNativePath(params.folderPath);
-        for (const QString &name : ReportFileNames())
-            memory.RemoveNonFolder(folder, EncodeNativePath(name).c_str());
-    }
+    if (deleteOldReports)
+        DeleteOldReportFiles(params.folderPath, memory);
     PlanSink sink(plan);
     const PassOutcome outcome = RunPass(params, sink, memory);
     if (plan.reportTried && !plan.reportWritten)
         plan.reportRefusal.outcome = memory.CreateRefusal();
-    plan.filesRenamed = outcome.filesChanged;
-    plan.foldersRenamed = outcome.foldersChanged;
     plan.outcome = outcome;
     return plan;
 }

@@ -20,8 +20,6 @@ struct PlannedRename
 struct RenamePlan
 {
     QList<PlannedRename> renames; // every rename the pass would try, in its order
-    int filesRenamed = 0;
-    int foldersRenamed = 0;
     QString summary; // the line the real run would print
     PassOutcome outcome; // the counts of what the scans could not reach among them
     // The rename report, which a run that writes one tries when anything

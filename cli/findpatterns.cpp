@@ -1,6 +1,6 @@
 #include "cli/findpatterns.h"
 
-#include "engine/namerules.h"
+#include "engine/patternbudget.h"
 
 #include <QRegExp>
 

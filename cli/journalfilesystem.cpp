@@ -52,6 +52,11 @@ bool JournalFileSystem::FinalPath(const std::string &path, std::string &final)
     return inner_.FinalPath(path, final);
 }
 
+bool JournalFileSystem::RemoveReport(const std::string &folder, const std::string &name)
+{
+    return inner_.RemoveReport(folder, name);
+}
+
 TextFileStatus JournalFileSystem::CreateNewFile(const std::string &folder, const std::string &name,
                                                 const std::vector<std::string> &blocks)
 {

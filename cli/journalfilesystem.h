@@ -36,6 +36,7 @@ public:
                     EntryIdentity &entry) override;
     bool FinalPath(const std::string &path, std::string &final) override;
     // Not a rename: nothing to write ahead.
+    bool RemoveReport(const std::string &folder, const std::string &name) override;
     TextFileStatus CreateNewFile(const std::string &folder, const std::string &name,
                                  const std::vector<std::string> &blocks) override;
 

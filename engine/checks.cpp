@@ -1,16 +1,11 @@
 #include "engine/checks.h"
 
 #include "engine/jobparameters.h"
+#include "engine/namerules.h"
 #include "engine/passfilesystem.h"
+#include "engine/textencoding.h"
 
 #include <QFile>
-#include <QRegExp>
-
-bool IsLegalFileName(const QString &text)
-{
-    const QRegExp forbidden(QStringLiteral("[?*:\"<>\\\\/\\|]"), Qt::CaseSensitive, QRegExp::RegExp);
-    return text.indexOf(forbidden, 0) == -1;
-}
 
 LaunchRefusal CheckLaunch(JobParameters &params, OldReports oldReports)
 {
@@ -25,11 +20,8 @@ LaunchRefusal CheckLaunch(JobParameters &params, OldReports oldReports)
         refusal.message = QStringLiteral("查找数和替换数不一致,请核对!");
         return refusal;
     }
-    if (oldReports == OldReports::Delete) {
+    if (oldReports == OldReports::Delete)
         DeleteOldReportFiles(params);
-    } else {
-        params.reportPaths = ReportPathsIn(params.folderPath);
-    }
     // What is checked is what the job works on: the folder found here,
     // resolved once, not whatever its path leads to later.
     params.chosen = ChosenFolder();

@@ -4,10 +4,6 @@
 
 #include <QString>
 
-// False when the text holds one of ? * : " < > \ / | (a text to be put into
-// file names). Nothing else is looked at.
-bool IsLegalFileName(const QString &text);
-
 struct JobParameters;
 
 // Why a launch refuses a job, and how the window shows it.
@@ -25,7 +21,6 @@ enum class OldReports { Delete, Keep };
 // text with a character no file name may hold; find and replacement lists of
 // different lengths; then (after deleting the old reports, when asked to, so
 // that those go even when the folder turns out to be missing) a folder that
-// doesn't exist (or is a root). Sets params.reportPaths, and params.chosen
-// to the folder found, which the pass then works on. A refusal changes
-// nothing else.
+// doesn't exist (or is a root). Sets params.chosen to the folder found,
+// which the pass then works on. A refusal changes nothing else.
 LaunchRefusal CheckLaunch(JobParameters &params, OldReports oldReports);

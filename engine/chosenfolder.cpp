@@ -1,6 +1,7 @@
 #include "engine/chosenfolder.h"
 
 #include "engine/passfilesystem.h"
+#include "engine/textencoding.h"
 #include "platform/pathchecks.h"
 
 #include <QDir>

@@ -1,9 +1,9 @@
 #include "engine/folderscan.h"
 
 #include "engine/namerules.h"
+#include "engine/textencoding.h"
 
 #include <QDir>
-#include <QTextCodec>
 
 #include <algorithm>
 #include <cstring>
@@ -12,129 +12,6 @@
 #include <utility>
 
 namespace {
-
-bool IsAscii(const char *bytes, int size)
-{
-    for (int i = 0; i < size; ++i)
-        if (static_cast<unsigned char>(bytes[i]) >= 0x80)
-            return false;
-    return true;
-}
-
-// Strict UTF-8, as the toolkit checks names before it lists them: no
-// overlong forms, no surrogates, nothing above U+10FFFF. A leading byte
-// order mark is part of the name (it stands inside a path).
-bool DecodeUtf8(const char *text, int size, QString &out)
-{
-    const auto *bytes = reinterpret_cast<const unsigned char *>(text);
-    out.resize(size);
-    ushort *begin = reinterpret_cast<ushort *>(out.data());
-    ushort *unit = begin;
-    int i = 0;
-    while (i < size) {
-        const unsigned lead = bytes[i];
-        if (lead < 0x80) {
-            *unit++ = static_cast<ushort>(lead);
-            ++i;
-            continue;
-        }
-        int need;
-        unsigned point, low = 0x80, high = 0xBF;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            need = 1;
-            point = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            need = 2;
-            point = lead & 0x0F;
-            if (lead == 0xE0)
-                low = 0xA0;
-            else if (lead == 0xED)
-                high = 0x9F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            need = 3;
-            point = lead & 0x07;
-            if (lead == 0xF0)
-                low = 0x90;
-            else if (lead == 0xF4)
-                high = 0x8F;
-        } else {
-            return false;
-        }
-        if (size - i - 1 < need)
-            return false;
-        for (int k = 1; k <= need; ++k) {
-            const unsigned next = bytes[i + k];
-            if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF))
-                return false;
-            point = (point << 6) | (next & 0x3F);
-        }
-        i += need + 1;
-        if (point >= 0x10000) {
-            *unit++ = QChar::highSurrogate(point);
-            *unit++ = QChar::lowSurrogate(point);
-        } else {
-            *unit++ = static_cast<ushort>(point);
-        }
-    }
-    out.resize(static_cast<int>(unit - begin));
-    return true;
-}
-
-// Names as the toolkit reads them in a folder listing.
-class NameDecoder
-{
-public:
-    NameDecoder()
-    {
-        if (NativeNamesAreUtf8())
-            return;
-        codec_ = QTextCodec::codecForLocale();
-        const int mib = codec_ ? codec_->mibEnum() : 4;
-        mode_ = mib == 106 ? Mode::Utf8 : mib == 3 ? Mode::Ascii : mib == 4 ? Mode::Latin1 : Mode::Other;
-    }
-
-    bool AsciiReadsAsLatin1() const { return mode_ != Mode::Other; }
-
-    // False when the toolkit's listing leaves the name out; `exact` is false
-    // when encoding `out` would not give back the same bytes.
-    bool Decode(const char *bytes, int size, QString &out, bool &exact) const
-    {
-        exact = true;
-        if (AsciiReadsAsLatin1() && IsAscii(bytes, size)) {
-            out = QString::fromLatin1(bytes, size);
-            return true;
-        }
-        switch (mode_) {
-        case Mode::Utf8:
-            return DecodeUtf8(bytes, size, out);
-        case Mode::Ascii:
-            return false;
-        case Mode::Latin1:
-            out = QString::fromLatin1(bytes, size);
-            return true;
-        case Mode::Other:
-            break;
-        }
-        QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
-        out = codec_->toUnicode(bytes, size, &state);
-        if (state.invalidChars != 0 || state.remainingChars != 0)
-            return false;
-        exact = codec_->fromUnicode(out) == QByteArray::fromRawData(bytes, size);
-        return true;
-    }
-
-private:
-    enum class Mode { Utf8, Ascii, Latin1, Other };
-    Mode mode_ = Mode::Utf8;
-    QTextCodec *codec_ = nullptr;
-};
-
-const NameDecoder &Decoder()
-{
-    // The locale's encoding is settled before any job runs.
-    static const NameDecoder decoder;
-    return decoder;
-}
 
 // One listed entry while its folder is sorted. An ASCII name compares on its
 // bytes; any other through its UTF-16 code units lower-cased (the sort key)
@@ -302,10 +179,10 @@ private:
             const char *bytes = listing_.Name(entry);
             Candidate candidate{bytes, entry.nameSize, false, 0, 0, 0, 0, order++, true, false,
                                 entry.kind == DirEntryKind::Link};
-            if (IsAscii(bytes, entry.nameSize) && Decoder().AsciiReadsAsLatin1()) {
+            if (IsAscii(bytes, entry.nameSize) && NameDecoder::Local().AsciiReadsAsLatin1()) {
                 candidate.ascii = true;
             } else {
-                if (!Decoder().Decode(bytes, entry.nameSize, name, candidate.exact)) {
+                if (!NameDecoder::Local().Decode(bytes, entry.nameSize, name, candidate.exact)) {
                     // Left out as the toolkit leaves it out, with all below it.
                     ++tree_.gaps_.undecodableNames;
                     continue;
@@ -393,7 +270,7 @@ private:
         child.native.push_back('/');
         QString nameText;
         bool exact = true;
-        Decoder().Decode(name.data(), static_cast<int>(name.size()), nameText, exact);
+        NameDecoder::Local().Decode(name.data(), static_cast<int>(name.size()), nameText, exact);
         child.path = tree_.folders_[parentIndex].path + nameText + QLatin1Char('/');
         tree_.folders_.push_back(std::move(child));
         if (!Stopped())
@@ -436,7 +313,7 @@ QString ScannedTree::Name(int i) const
 {
     QString name;
     bool exact = true;
-    Decoder().Decode(NativeName(i), entries_[i].nameSize, name, exact);
+    NameDecoder::Local().Decode(NativeName(i), entries_[i].nameSize, name, exact);
     return name;
 }
 

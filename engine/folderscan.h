@@ -62,7 +62,6 @@ public:
     QString Name(int i) const;
     QString Path(int i) const { return FolderOf(i).path + Name(i); }
     const char *NativeName(int i) const;
-    int NativeNameSize(int i) const { return entries_[i].nameSize; }
     // False when the name is listed by the toolkit but its decoded form does
     // not give back the same bytes: such an entry must never be renamed.
     bool Exact(int i) const { return entries_[i].exact; }

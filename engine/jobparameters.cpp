@@ -1,11 +1,11 @@
 #include "engine/jobparameters.h"
 
 #include "engine/passfilesystem.h"
-#include "platform/pathchecks.h"
+#include "engine/textencoding.h"
 
-#include <QFile>
+#include <QDir>
 
-#include <cstdio>
+#include <algorithm>
 
 JobParameters &CurrentJobParameters()
 {
@@ -41,14 +41,23 @@ QStringList ReportPathsIn(const QString &folderPath)
     return paths;
 }
 
-void DeleteOldReportFiles(JobParameters &params)
+void DeleteOldReportFiles(const QString &folderPath, PassFileSystem &fs)
 {
-    params.reportPaths = ReportPathsIn(params.folderPath);
     // Without a folder the names would point into the current directory,
     // where nothing is ours to delete.
-    if (params.folderPath.isEmpty())
+    if (folderPath.isEmpty())
         return;
-    // By the native form, which names exactly that entry on every system.
-    for (const QString &path : params.reportPaths)
-        RemoveNonFolder(EncodeNativePath(path));
+    // The folder path is followed directly by each name: without a closing
+    // separator the reports lie beside the folder, as the pass writes its own.
+    for (const QString &path : ReportPathsIn(folderPath)) {
+        const int cut = std::max(path.lastIndexOf(QLatin1Char('/')),
+                                 path.lastIndexOf(QDir::separator()));
+        fs.RemoveReport(EncodeNativePath(path.left(cut + 1)), EncodeNativePath(path.mid(cut + 1)));
+    }
+}
+
+void DeleteOldReportFiles(const JobParameters &params)
+{
+    DiskFileSystem disk;
+    DeleteOldReportFiles(params.folderPath, disk);
 }

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+class PassFileSystem;
+
 enum class JobKind {
     Replace, // one find text by one replacement
     Pairs,   // several pairs, one after another
@@ -32,7 +34,6 @@ struct JobParameters
     QStringList findList, replacementList;
     QString insertText;
     bool insertBefore = true;
-    QStringList reportPaths;
     // The folder the launch checked (CheckLaunch sets it). A pass works on
     // this folder and nothing else; when it is not set, the pass resolves
     // folderPath once when it starts.
@@ -55,6 +56,9 @@ QStringList SplitLines(const QString &text);
 // The folder path followed directly by each report name.
 QStringList ReportPathsIn(const QString &folderPath);
 
-// Sets params.reportPaths to the folder path followed directly by each report
-// name, and deletes each of those that exists as a file. Failures are ignored.
-void DeleteOldReportFiles(JobParameters &params);
+// Deletes, through `fs`, each of ReportPathsIn(folderPath) that exists as a
+// file (PassFileSystem::RemoveReport). Failures are ignored.
+void DeleteOldReportFiles(const QString &folderPath, PassFileSystem &fs);
+
+// The same on the disk, for the job's folder.
+void DeleteOldReportFiles(const JobParameters &params);

@@ -621,10 +621,11 @@ bool MemoryFileSystem::IdentifyIn(const std::string &folderPath, const EntryIden
     return true;
 }
 
-bool MemoryFileSystem::RemoveNonFolder(const std::string &folderPath, const char *name)
+bool MemoryFileSystem::RemoveReport(const std::string &folderPath, const std::string &name)
 {
     Place place;
-    if (!PlainName(name) || !ResolveFromTop(folderPath, true, place) || !place.folder)
+    if (!PlainName(name.c_str()) || name.find('\0') != std::string::npos
+        || !ResolveFromTop(folderPath, true, place) || !place.folder)
         return false;
     Folder *folder = place.folder;
     Entry *entry = Lookup(folder, name);

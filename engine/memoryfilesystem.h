@@ -65,10 +65,10 @@ public:
                                  const std::vector<std::string> &blocks) override;
     RenameOutcome CreateRefusal() const { return createRefusal_; }
 
-    // As deleting an old report does: removes the entry `name` of the folder
-    // at `folder` when one stands there that is neither a folder nor a link
-    // to one. True when one was removed.
-    bool RemoveNonFolder(const std::string &folder, const char *name);
+    // Removes the report from the copy only, refused where the system would
+    // refuse to remove it (the folder may not be written to, or only owners
+    // may take entries out of it).
+    bool RemoveReport(const std::string &folder, const std::string &name) override;
 
 private:
     struct Folder;

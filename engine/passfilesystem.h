@@ -1,8 +1,9 @@
 #pragma once
 
+#include "engine/textencoding.h"
+#include "platform/entryidentity.h"
 #include "platform/folderlisting.h"
 #include "platform/nativepath.h"
-#include "platform/entryidentity.h"
 #include "platform/openfolder.h"
 #include "platform/textfile.h"
 
@@ -55,7 +56,7 @@ RenameResult ResultOf(const RenameStatus &status);
 // The file-system side of a rename pass, kept behind this interface so that
 // the same scan and pass logic can run against a tree held in memory.
 // Paths and names are native (see platform/nativepath.h); EncodeNativePath
-// gives a path's native form.
+// (engine/textencoding.h) gives a path's native form.
 class PassFileSystem
 {
 public:
@@ -114,6 +115,13 @@ public:
     // would be written.
     virtual TextFileStatus CreateNewFile(const std::string &folder, const std::string &name,
                                          const std::vector<std::string> &blocks) = 0;
+
+    // Removes the old report `name` from the folder at `folder` (ending in a
+    // separator) when what stands there is neither a folder nor a link to
+    // one: our reports are files, and a folder of that name is not one. True
+    // when one was removed. Old reports go through here, so that a copy of
+    // the tree loses them as the disk would.
+    virtual bool RemoveReport(const std::string &folder, const std::string &name) = 0;
 };
 
 // The disk. One per pass: it keeps the folder of the last rename open, so a
@@ -134,6 +142,7 @@ public:
     bool FinalPath(const std::string &path, std::string &final) override;
     TextFileStatus CreateNewFile(const std::string &folder, const std::string &name,
                                  const std::vector<std::string> &blocks) override;
+    bool RemoveReport(const std::string &folder, const std::string &name) override;
 
 private:
     bool Hold(const std::string &folder, const EntryIdentity &identity);
@@ -143,19 +152,3 @@ private:
     EntryIdentity openIdentity_;
     bool openMatches_ = false;
 };
-
-// The native form of a path or a name (QFile::encodeName on POSIX, UTF-8 on
-// Windows), and back for a whole path.
-std::string EncodeNativePath(const QString &path);
-QString DecodeNativePath(const std::string &path);
-
-// The local 8-bit form of `text` (QString::toLocal8Bit) in `local`; false
-// when it does not read back as the same text. The system may put a
-// look-alike where the code page lacks a character ("best fit"), and a path
-// so converted can name another, existing entry.
-bool ExactLocal8Bit(const QString &text, QByteArray &local);
-
-// `text` in the local 8-bit form for showing only: each character the code
-// page can't hold exactly is "?", which no name can hold, so the text never
-// names another entry.
-QByteArray ShownLocal8Bit(const QString &text);

@@ -2,12 +2,12 @@
 
 #include "engine/folderscan.h"
 #include "engine/namerules.h"
+#include "engine/textencoding.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QTextCodec>
 
 #include <algorithm>
 #include <string>
@@ -41,37 +41,6 @@ struct NewFileName
     QString newName;
 };
 
-// UTF-8 of a line into `out` (room for three bytes per code unit); null
-// when the line holds a lone surrogate, which is left to the toolkit's
-// encoder.
-char *WriteUtf8(const QString &line, char *out)
-{
-    const ushort *unit = line.utf16();
-    const int length = line.size();
-    for (int i = 0; i < length; ++i) {
-        uint c = unit[i];
-        if (c < 0x80) {
-            *out++ = char(c);
-            continue;
-        }
-        if (c < 0x800) {
-            *out++ = char(0xC0 | (c >> 6));
-        } else if (QChar::isSurrogate(c)) {
-            if (!QChar::isHighSurrogate(c) || i + 1 == length || !QChar::isLowSurrogate(unit[i + 1]))
-                return nullptr;
-            c = QChar::surrogateToUcs4(ushort(c), unit[++i]);
-            *out++ = char(0xF0 | (c >> 18));
-            *out++ = char(0x80 | ((c >> 12) & 0x3F));
-            *out++ = char(0x80 | ((c >> 6) & 0x3F));
-        } else {
-            *out++ = char(0xE0 | (c >> 12));
-            *out++ = char(0x80 | ((c >> 6) & 0x3F));
-        }
-        *out++ = char(0x80 | (c & 0x3F));
-    }
-    return out;
-}
-
 // One line of the report in the local encoding, "?" for what it lacks (as
 // QString::toLocal8Bit has it where the locale is UTF-8, without its
 // temporary).
@@ -90,12 +59,6 @@ void AppendReportLine(const QString &line, bool utf8, std::string &out)
     const QByteArray local = ShownLocal8Bit(line);
     out.append(local.constData(), std::size_t(local.size()));
     out.push_back('\n');
-}
-
-bool LocaleIsUtf8()
-{
-    const QTextCodec *codec = QTextCodec::codecForLocale();
-    return codec && codec->mibEnum() == 106;
 }
 
 class Pass

@@ -12,7 +12,9 @@
 
 enum class RenamePhase { Files, Folders };
 
-// One rename a pass is about to try, or has tried.
+// One rename a pass is about to try, or has tried. The paths are references
+// into the pass's own strings, valid only during the sink call that is given
+// the attempt: a sink that keeps anything keeps copies.
 struct RenameAttempt
 {
     const QString &oldPath;    // native separators, as in the progress line

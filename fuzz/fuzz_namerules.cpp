@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const bool regExp = input.ConsumeBool();
     const bool onlyExtension = !folder && input.ConsumeBool();
     const bool before = input.ConsumeBool();
-    const TrailingDot dot = input.ConsumeBool() ? TrailingDot::Keep : TrailingDot::DropWhenNoExtension;
+    const TrailingDot dot = input.ConsumeBool() ? TrailingDot::LeftToSystem : TrailingDot::DropWhenNoExtension;
     const QString segment = fuzzcheck::AsEntryName(ConsumeText(input, 8));
     const QString folderPath = QStringLiteral("/home/u/") + (segment.isEmpty() ? QStringLiteral("f") : segment);
     const QString find = ConsumeText(input, 12);

@@ -53,6 +53,11 @@ public:
         CHECK(false);
         return TextFileStatus();
     }
+    bool RemoveReport(const std::string &, const std::string &) override
+    {
+        CHECK(false);
+        return false;
+    }
     RenameResult RenameIn(const std::string &, const EntryIdentity &, const char *name,
                           const char *newName) override
     {

@@ -759,8 +759,8 @@ void PlanAndRun(JobParameters params, bool deleteOldReports, const QByteArray &c
                      qPrintable(where + QLatin1String(" -> ") + step.newPath));
         }
     }
-    QCOMPARE(plan.filesRenamed, outcome.filesChanged);
-    QCOMPARE(plan.foldersRenamed, outcome.foldersChanged);
+    QCOMPARE(plan.outcome.filesChanged, outcome.filesChanged);
+    QCOMPARE(plan.outcome.foldersChanged, outcome.foldersChanged);
     QCOMPARE(WithoutSeconds(plan.summary), WithoutSeconds(outcome.summary));
 #ifdef _WIN32
     const FsTree after = TreeOf(disk, container);

@@ -1,7 +1,7 @@
-#include "engine/checks.h"
 #include "engine/folderscan.h"
 #include "engine/jobparameters.h"
 #include "engine/namerules.h"
+#include "engine/patternbudget.h"
 #include "engine/renamepass.h"
 #include "tests/support/referencemodels.h"
 
@@ -19,12 +19,6 @@ private slots:
     void replaceInName_data();
     void replaceInName();
     void replaceMatchesEmptyExtension();
-    void patternBudget_data();
-    void patternBudget();
-    void overBudgetPatternMatchesNothing_data();
-    void overBudgetPatternMatchesNothing();
-    void classicPatternsPassTheBudget_data();
-    void classicPatternsPassTheBudget();
     void insertIntoName_data();
     void insertIntoName();
     void splitFileName_data();
@@ -33,16 +27,25 @@ private slots:
     void nameWithNewSuffix();
     void nameWithNewBase_data();
     void nameWithNewBase();
+    // What a job allows in a new name.
+    void legalFileName_data();
+    void legalFileName();
     void acceptableNewName_data();
     void acceptableNewName();
     void targetPrefixes();
     void siblingOrderFoldsCaseThenBreaksTies();
     void siblingOrderMatchesQDirNameIgnoreCase();
     void summaries();
-    void legalFileName_data();
-    void legalFileName();
     void splitLines_data();
     void splitLines();
+
+    // The pattern budget (engine/patternbudget.h), and the rule that keeps it.
+    void patternBudget_data();
+    void patternBudget();
+    void overBudgetPatternMatchesNothing_data();
+    void overBudgetPatternMatchesNothing();
+    void classicPatternsPassTheBudget_data();
+    void classicPatternsPassTheBudget();
 };
 
 void NameRulesTest::replaceInName_data()
@@ -92,6 +95,250 @@ void NameRulesTest::replaceMatchesEmptyExtension()
              QStringLiteral("txt"));
     QCOMPARE(ReplaceInName(suffix, QStringLiteral("R"), QStringLiteral("X"), false), QString());
 }
+
+void NameRulesTest::insertIntoName_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("before");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("before") << "photo" << "_1" << true << "_1photo";
+    QTest::newRow("after") << "photo" << "_1" << false << "photo_1";
+    QTest::newRow("emptyText") << "photo" << "" << true << "photo";
+    QTest::newRow("emptyName") << "" << "X" << false << "X";
+}
+
+void NameRulesTest::insertIntoName()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, text);
+    QFETCH(bool, before);
+    QFETCH(QString, expected);
+    QCOMPARE(InsertIntoName(name, text, before), expected);
+}
+
+void NameRulesTest::splitFileName_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("base");
+    QTest::addColumn<QString>("suffix");
+    QTest::newRow("simple") << "photo.jpg" << "photo" << "jpg";
+    QTest::newRow("multiDot") << "a.tar.gz" << "a.tar" << "gz";
+    QTest::newRow("noDot") << "README" << "README" << "";
+    QTest::newRow("dotFile") << ".profile" << "" << "profile";
+    QTest::newRow("trailingDot") << "a." << "a" << "";
+}
+
+void NameRulesTest::splitFileName()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, base);
+    QFETCH(QString, suffix);
+    const FileNameParts parts = SplitFileName(name);
+    QCOMPARE(parts.name, name);
+    QCOMPARE(parts.base, base);
+    QCOMPARE(parts.suffix, suffix);
+}
+
+void NameRulesTest::nameWithNewSuffix_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("newSuffix");
+    QTest::addColumn<bool>("keepDot");
+    QTest::addColumn<QString>("expected");
+    for (const bool keep : {true, false}) {
+        const QByteArray tag = keep ? "_keepDot" : "_dropDot";
+        QTest::newRow("multiDot" + tag) << "a.tar.gz" << "zip" << keep << "a.tar.zip";
+        QTest::newRow("noDotGetsExtension" + tag) << "README" << "txt" << keep << "README.txt";
+        QTest::newRow("appended" + tag) << "a.txt" << "txt2" << keep << "a.txt2";
+        QTest::newRow("dotFile" + tag) << ".profile" << "rc" << keep << ".rc";
+    }
+    QTest::newRow("emptied_keepDot") << "a.txt" << "" << true << "a.";
+    QTest::newRow("emptied_dropDot") << "a.txt" << "" << false << "a";
+    QTest::newRow("dotFileEmptied_keepDot") << ".txt" << "" << true << ".";
+    QTest::newRow("dotFileEmptied_dropDot") << ".txt" << "" << false << "";
+}
+
+void NameRulesTest::nameWithNewSuffix()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, newSuffix);
+    QFETCH(bool, keepDot);
+    QFETCH(QString, expected);
+    QCOMPARE(NameWithNewSuffix(SplitFileName(name), newSuffix,
+                               keepDot ? TrailingDot::LeftToSystem : TrailingDot::DropWhenNoExtension),
+             expected);
+}
+
+void NameRulesTest::nameWithNewBase_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("newBase");
+    QTest::addColumn<bool>("keepDot");
+    QTest::addColumn<QString>("expected");
+    for (const bool keep : {true, false}) {
+        const QByteArray tag = keep ? "_keepDot" : "_dropDot";
+        QTest::newRow("simple" + tag) << "photo.jpg" << "photo_1" << keep << "photo_1.jpg";
+        QTest::newRow("multiDot" + tag) << "a.tar.gz" << "a.tar_x" << keep << "a.tar_x.gz";
+        QTest::newRow("dotFile" + tag) << ".profile" << "X" << keep << "X.profile";
+        QTest::newRow("trailingDotStays" + tag) << "a." << "a_1" << keep << "a_1.";
+    }
+    QTest::newRow("noDot_keepDot") << "README" << "README_1" << true << "README_1.";
+    QTest::newRow("noDot_dropDot") << "README" << "README_1" << false << "README_1";
+}
+
+void NameRulesTest::nameWithNewBase()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, newBase);
+    QFETCH(bool, keepDot);
+    QFETCH(QString, expected);
+    QCOMPARE(NameWithNewBase(SplitFileName(name), newBase,
+                             keepDot ? TrailingDot::LeftToSystem : TrailingDot::DropWhenNoExtension),
+             expected);
+}
+
+void NameRulesTest::legalFileName_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("legal");
+    QTest::newRow("empty") << "" << true;
+    QTest::newRow("chinese") << QStringLiteral("照片_新") << true;
+    QTest::newRow("spacesAndDots") << " . .. " << true;
+    QTest::newRow("controlCharacter") << "a\tb" << true;
+    const QString forbidden = QStringLiteral("?*:\"<>\\/|");
+    for (const QChar c : forbidden)
+        QTest::newRow(qPrintable(QStringLiteral("forbidden ") + c))
+            << QString(QStringLiteral("a") + c + QStringLiteral("b")) << false;
+}
+
+void NameRulesTest::legalFileName()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, legal);
+    QCOMPARE(IsLegalFileName(text), legal);
+}
+
+void NameRulesTest::acceptableNewName_data()
+{
+    QTest::addColumn<QString>("newPart");
+    QTest::addColumn<QString>("newName");
+    QTest::addColumn<bool>("acceptable");
+    QTest::newRow("plain") << "b.txt" << "b.txt" << true;
+    QTest::newRow("chineseAndSpaces") << QStringLiteral("新 文件") << QStringLiteral("新 文件")
+                                      << true;
+    QTest::newRow("threeDots") << "..." << "..." << true;
+    QTest::newRow("extensionPartEmpty") << "" << "a" << true;
+    QTest::newRow("slash") << "sub/b.txt" << "sub/b.txt" << false;
+    QTest::newRow("backslash") << "sub\\b.txt" << "sub\\b.txt" << false;
+    QTest::newRow("parentPrefix") << "../b.txt" << "../b.txt" << false;
+    QTest::newRow("slashInExtensionPart") << "x/y" << "a.x/y" << false;
+    QTest::newRow("dotDot") << ".." << ".." << false;
+    QTest::newRow("dot") << "." << "." << false;
+    QTest::newRow("emptyName") << "" << "" << false;
+    QTest::newRow("emptiedToDot") << "" << "." << false;
+    QTest::newRow("nul") << QString(QStringLiteral("a") + QChar(0) + QStringLiteral("b"))
+                         << QString(QStringLiteral("a") + QChar(0) + QStringLiteral("b")) << false;
+}
+
+void NameRulesTest::acceptableNewName()
+{
+    QFETCH(QString, newPart);
+    QFETCH(QString, newName);
+    QFETCH(bool, acceptable);
+    QCOMPARE(IsAcceptableNewName(newPart, newName), acceptable);
+}
+
+void NameRulesTest::targetPrefixes()
+{
+    QCOMPARE(FileTargetPrefix(QStringLiteral("/data/photos/a.jpg")),
+             QDir::toNativeSeparators(QStringLiteral("/data/photos/")));
+    QCOMPARE(FileTargetPrefix(QStringLiteral("/data/a.b/c")),
+             QDir::toNativeSeparators(QStringLiteral("/data/a.b/")));
+    // The folder prefix ends in "/" even where the native separator differs.
+    QCOMPARE(FolderTargetPrefix(QStringLiteral("/data/photos")),
+             QDir::toNativeSeparators(QStringLiteral("/data/photos")) + QLatin1Char('/'));
+}
+
+void NameRulesTest::siblingOrderFoldsCaseThenBreaksTies()
+{
+    const QStringList input{"b", "a.txt", "B", "_x", "A.txt", "a.TXT", "a1", "A"};
+    // '_' sorts before every letter once case is folded; equal names ignoring
+    // case fall back to code-unit order, upper case first.
+    const QStringList expected{"_x", "A", "A.txt", "a.TXT", "a.txt", "a1", "B", "b"};
+    QStringList names = input;
+    std::sort(names.begin(), names.end(), SiblingNameLess);
+    QCOMPARE(names, expected);
+    QVERIFY(!SiblingNameLess("a", "a"));
+
+    // The scan's sort gives the same order whatever order it is handed.
+    QStringList shuffled = input;
+    for (int round = 0; round < 3; ++round) {
+        QList<QFileInfo> entries;
+        for (const QString &name : shuffled)
+            entries << QFileInfo(QStringLiteral("/nowhere/") + name);
+        SortSiblings(entries);
+        QStringList sorted;
+        for (const QFileInfo &entry : entries)
+            sorted << entry.fileName();
+        QCOMPARE(sorted, expected);
+        std::reverse(shuffled.begin(), shuffled.end());
+        std::rotate(shuffled.begin(), shuffled.begin() + 3, shuffled.end());
+    }
+}
+
+void NameRulesTest::siblingOrderMatchesQDirNameIgnoreCase()
+{
+    // For names that differ ignoring case, the order is QDir's own
+    // Name | IgnoreCase order.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QStringList names{"_x", "Zeta", "alpha", "10", "9", "-dash", QStringLiteral("Éclair"),
+                            QStringLiteral("écu"), QStringLiteral("中文"), "b.TXT", "B1", "~t"};
+    for (const QString &name : names) {
+        QFile file(dir.path() + QLatin1Char('/') + name);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    const QStringList byQDir = QDir(dir.path()).entryList(QDir::Files, QDir::Name | QDir::IgnoreCase);
+    QList<QFileInfo> entries = QDir(dir.path()).entryInfoList(QDir::Files, QDir::Unsorted);
+    SortSiblings(entries);
+    QStringList ours;
+    for (const QFileInfo &entry : entries)
+        ours << entry.fileName();
+    QCOMPARE(ours, byQDir);
+}
+
+void NameRulesTest::summaries()
+{
+    QCOMPARE(ScannedSummary(12, 3, 5, 1, 0),
+             QStringLiteral("扫描文件12个,扫描文件夹3个,修改文件名5个,修改文件夹名1个,耗时0秒。"));
+    QCOMPARE(ChangedSummary(7, 0, 2), QStringLiteral("修改文件名7个,修改文件夹名0个,耗时2秒。"));
+    // ASCII commas, a full-width full stop.
+    const QString line = ChangedSummary(1, 2, 3);
+    QCOMPARE(line.count(QLatin1Char(',')), 2);
+    QCOMPARE(line.right(1), QString(QChar(0x3002)));
+    QCOMPARE(line.toUtf8().left(3), QByteArray("\xe4\xbf\xae")); // 修
+}
+
+void NameRulesTest::splitLines_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("empty") << "" << QStringList{""};
+    QTest::newRow("two") << "a\nb" << QStringList{"a", "b"};
+    QTest::newRow("finalLineFeed") << "a\nb\n" << QStringList{"a", "b", ""};
+    QTest::newRow("emptyMiddle") << "a\n\nb" << QStringList{"a", "", "b"};
+    QTest::newRow("carriageReturnKept") << "a\r\nb" << QStringList{"a\r", "b"};
+}
+
+void NameRulesTest::splitLines()
+{
+    QFETCH(QString, text);
+    QFETCH(QStringList, lines);
+    QCOMPARE(SplitLines(text), lines);
+}
+
+// The pattern budget.
 
 void NameRulesTest::patternBudget_data()
 {
@@ -203,248 +450,6 @@ void NameRulesTest::classicPatternsPassTheBudget()
     QString why;
     QVERIFY2(PatternWithinBudget(pattern, &why), qPrintable(why));
     QCOMPARE(ReplaceRule(pattern, QStringLiteral("X"), true).Apply(name), expected);
-}
-
-void NameRulesTest::insertIntoName_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("before");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("before") << "photo" << "_1" << true << "_1photo";
-    QTest::newRow("after") << "photo" << "_1" << false << "photo_1";
-    QTest::newRow("emptyText") << "photo" << "" << true << "photo";
-    QTest::newRow("emptyName") << "" << "X" << false << "X";
-}
-
-void NameRulesTest::insertIntoName()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, text);
-    QFETCH(bool, before);
-    QFETCH(QString, expected);
-    QCOMPARE(InsertIntoName(name, text, before), expected);
-}
-
-void NameRulesTest::splitFileName_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("base");
-    QTest::addColumn<QString>("suffix");
-    QTest::newRow("simple") << "photo.jpg" << "photo" << "jpg";
-    QTest::newRow("multiDot") << "a.tar.gz" << "a.tar" << "gz";
-    QTest::newRow("noDot") << "README" << "README" << "";
-    QTest::newRow("dotFile") << ".profile" << "" << "profile";
-    QTest::newRow("trailingDot") << "a." << "a" << "";
-}
-
-void NameRulesTest::splitFileName()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, base);
-    QFETCH(QString, suffix);
-    const FileNameParts parts = SplitFileName(name);
-    QCOMPARE(parts.name, name);
-    QCOMPARE(parts.base, base);
-    QCOMPARE(parts.suffix, suffix);
-}
-
-void NameRulesTest::nameWithNewSuffix_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("newSuffix");
-    QTest::addColumn<bool>("keepDot");
-    QTest::addColumn<QString>("expected");
-    for (const bool keep : {true, false}) {
-        const QByteArray tag = keep ? "_keepDot" : "_dropDot";
-        QTest::newRow("multiDot" + tag) << "a.tar.gz" << "zip" << keep << "a.tar.zip";
-        QTest::newRow("noDotGetsExtension" + tag) << "README" << "txt" << keep << "README.txt";
-        QTest::newRow("appended" + tag) << "a.txt" << "txt2" << keep << "a.txt2";
-        QTest::newRow("dotFile" + tag) << ".profile" << "rc" << keep << ".rc";
-    }
-    QTest::newRow("emptied_keepDot") << "a.txt" << "" << true << "a.";
-    QTest::newRow("emptied_dropDot") << "a.txt" << "" << false << "a";
-    QTest::newRow("dotFileEmptied_keepDot") << ".txt" << "" << true << ".";
-    QTest::newRow("dotFileEmptied_dropDot") << ".txt" << "" << false << "";
-}
-
-void NameRulesTest::nameWithNewSuffix()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, newSuffix);
-    QFETCH(bool, keepDot);
-    QFETCH(QString, expected);
-    QCOMPARE(NameWithNewSuffix(SplitFileName(name), newSuffix,
-                               keepDot ? TrailingDot::Keep : TrailingDot::DropWhenNoExtension),
-             expected);
-}
-
-void NameRulesTest::nameWithNewBase_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("newBase");
-    QTest::addColumn<bool>("keepDot");
-    QTest::addColumn<QString>("expected");
-    for (const bool keep : {true, false}) {
-        const QByteArray tag = keep ? "_keepDot" : "_dropDot";
-        QTest::newRow("simple" + tag) << "photo.jpg" << "photo_1" << keep << "photo_1.jpg";
-        QTest::newRow("multiDot" + tag) << "a.tar.gz" << "a.tar_x" << keep << "a.tar_x.gz";
-        QTest::newRow("dotFile" + tag) << ".profile" << "X" << keep << "X.profile";
-        QTest::newRow("trailingDotStays" + tag) << "a." << "a_1" << keep << "a_1.";
-    }
-    QTest::newRow("noDot_keepDot") << "README" << "README_1" << true << "README_1.";
-    QTest::newRow("noDot_dropDot") << "README" << "README_1" << false << "README_1";
-}
-
-void NameRulesTest::nameWithNewBase()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, newBase);
-    QFETCH(bool, keepDot);
-    QFETCH(QString, expected);
-    QCOMPARE(NameWithNewBase(SplitFileName(name), newBase,
-                             keepDot ? TrailingDot::Keep : TrailingDot::DropWhenNoExtension),
-             expected);
-}
-
-void NameRulesTest::acceptableNewName_data()
-{
-    QTest::addColumn<QString>("newPart");
-    QTest::addColumn<QString>("newName");
-    QTest::addColumn<bool>("acceptable");
-    QTest::newRow("plain") << "b.txt" << "b.txt" << true;
-    QTest::newRow("chineseAndSpaces") << QStringLiteral("新 文件") << QStringLiteral("新 文件")
-                                      << true;
-    QTest::newRow("threeDots") << "..." << "..." << true;
-    QTest::newRow("extensionPartEmpty") << "" << "a" << true;
-    QTest::newRow("slash") << "sub/b.txt" << "sub/b.txt" << false;
-    QTest::newRow("backslash") << "sub\\b.txt" << "sub\\b.txt" << false;
-    QTest::newRow("parentPrefix") << "../b.txt" << "../b.txt" << false;
-    QTest::newRow("slashInExtensionPart") << "x/y" << "a.x/y" << false;
-    QTest::newRow("dotDot") << ".." << ".." << false;
-    QTest::newRow("dot") << "." << "." << false;
-    QTest::newRow("emptyName") << "" << "" << false;
-    QTest::newRow("emptiedToDot") << "" << "." << false;
-    QTest::newRow("nul") << QString(QStringLiteral("a") + QChar(0) + QStringLiteral("b"))
-                         << QString(QStringLiteral("a") + QChar(0) + QStringLiteral("b")) << false;
-}
-
-void NameRulesTest::acceptableNewName()
-{
-    QFETCH(QString, newPart);
-    QFETCH(QString, newName);
-    QFETCH(bool, acceptable);
-    QCOMPARE(IsAcceptableNewName(newPart, newName), acceptable);
-}
-
-void NameRulesTest::targetPrefixes()
-{
-    QCOMPARE(FileTargetPrefix(QStringLiteral("/data/photos/a.jpg")),
-             QDir::toNativeSeparators(QStringLiteral("/data/photos/")));
-    QCOMPARE(FileTargetPrefix(QStringLiteral("/data/a.b/c")),
-             QDir::toNativeSeparators(QStringLiteral("/data/a.b/")));
-    // The folder prefix ends in "/" even where the native separator differs.
-    QCOMPARE(FolderTargetPrefix(QStringLiteral("/data/photos")),
-             QDir::toNativeSeparators(QStringLiteral("/data/photos")) + QLatin1Char('/'));
-}
-
-void NameRulesTest::siblingOrderFoldsCaseThenBreaksTies()
-{
-    const QStringList input{"b", "a.txt", "B", "_x", "A.txt", "a.TXT", "a1", "A"};
-    // '_' sorts before every letter once case is folded; equal names ignoring
-    // case fall back to code-unit order, upper case first.
-    const QStringList expected{"_x", "A", "A.txt", "a.TXT", "a.txt", "a1", "B", "b"};
-    QStringList names = input;
-    std::sort(names.begin(), names.end(), SiblingNameLess);
-    QCOMPARE(names, expected);
-    QVERIFY(!SiblingNameLess("a", "a"));
-
-    // The scan's sort gives the same order whatever order it is handed.
-    QStringList shuffled = input;
-    for (int round = 0; round < 3; ++round) {
-        QList<QFileInfo> entries;
-        for (const QString &name : shuffled)
-            entries << QFileInfo(QStringLiteral("/nowhere/") + name);
-        SortSiblings(entries);
-        QStringList sorted;
-        for (const QFileInfo &entry : entries)
-            sorted << entry.fileName();
-        QCOMPARE(sorted, expected);
-        std::reverse(shuffled.begin(), shuffled.end());
-        std::rotate(shuffled.begin(), shuffled.begin() + 3, shuffled.end());
-    }
-}
-
-void NameRulesTest::siblingOrderMatchesQDirNameIgnoreCase()
-{
-    // For names that differ ignoring case, the order is QDir's own
-    // Name | IgnoreCase order.
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QStringList names{"_x", "Zeta", "alpha", "10", "9", "-dash", QStringLiteral("Éclair"),
-                            QStringLiteral("écu"), QStringLiteral("中文"), "b.TXT", "B1", "~t"};
-    for (const QString &name : names) {
-        QFile file(dir.path() + QLatin1Char('/') + name);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-    }
-    const QStringList byQDir = QDir(dir.path()).entryList(QDir::Files, QDir::Name | QDir::IgnoreCase);
-    QList<QFileInfo> entries = QDir(dir.path()).entryInfoList(QDir::Files, QDir::Unsorted);
-    SortSiblings(entries);
-    QStringList ours;
-    for (const QFileInfo &entry : entries)
-        ours << entry.fileName();
-    QCOMPARE(ours, byQDir);
-}
-
-void NameRulesTest::summaries()
-{
-    QCOMPARE(ScannedSummary(12, 3, 5, 1, 0),
-             QStringLiteral("扫描文件12个,扫描文件夹3个,修改文件名5个,修改文件夹名1个,耗时0秒。"));
-    QCOMPARE(ChangedSummary(7, 0, 2), QStringLiteral("修改文件名7个,修改文件夹名0个,耗时2秒。"));
-    // ASCII commas, a full-width full stop.
-    const QString line = ChangedSummary(1, 2, 3);
-    QCOMPARE(line.count(QLatin1Char(',')), 2);
-    QCOMPARE(line.right(1), QString(QChar(0x3002)));
-    QCOMPARE(line.toUtf8().left(3), QByteArray("\xe4\xbf\xae")); // 修
-}
-
-void NameRulesTest::legalFileName_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("legal");
-    QTest::newRow("empty") << "" << true;
-    QTest::newRow("chinese") << QStringLiteral("照片_新") << true;
-    QTest::newRow("spacesAndDots") << " . .. " << true;
-    QTest::newRow("controlCharacter") << "a\tb" << true;
-    const QString forbidden = QStringLiteral("?*:\"<>\\/|");
-    for (const QChar c : forbidden)
-        QTest::newRow(qPrintable(QStringLiteral("forbidden ") + c))
-            << QString(QStringLiteral("a") + c + QStringLiteral("b")) << false;
-}
-
-void NameRulesTest::legalFileName()
-{
-    QFETCH(QString, text);
-    QFETCH(bool, legal);
-    QCOMPARE(IsLegalFileName(text), legal);
-}
-
-void NameRulesTest::splitLines_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QStringList>("lines");
-    QTest::newRow("empty") << "" << QStringList{""};
-    QTest::newRow("two") << "a\nb" << QStringList{"a", "b"};
-    QTest::newRow("finalLineFeed") << "a\nb\n" << QStringList{"a", "b", ""};
-    QTest::newRow("emptyMiddle") << "a\n\nb" << QStringList{"a", "", "b"};
-    QTest::newRow("carriageReturnKept") << "a\r\nb" << QStringList{"a\r", "b"};
-}
-
-void NameRulesTest::splitLines()
-{
-    QFETCH(QString, text);
-    QFETCH(QStringList, lines);
-    QCOMPARE(SplitLines(text), lines);
 }
 
 QTEST_GUILESS_MAIN(NameRulesTest)

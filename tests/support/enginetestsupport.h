@@ -215,6 +215,10 @@ public:
     {
         return disk_.CreateNewFile(folder, name, blocks);
     }
+    bool RemoveReport(const std::string &folder, const std::string &name) override
+    {
+        return disk_.RemoveReport(folder, name);
+    }
 
     QList<QByteArray> journalAtRename;
     int renamesAllowed = -1;

@@ -142,6 +142,15 @@ public:
         status.result = TextFileResult::Written;
         return status;
     }
+    bool RemoveReport(const std::string &folder, const std::string &name) override
+    {
+        const auto found = folders_.find(folder);
+        if (found == folders_.end() || !found->second.count(name)
+            || found->second[name].kind != DirEntryKind::File)
+            return false;
+        found->second.erase(name);
+        return true;
+    }
     bool FinalPath(const std::string &path, std::string &final) override
     {
         ++finalPathsAsked;
