@@ -223,18 +223,17 @@ int RunRenameCommand(const CliRequest &request)
     case CliCommand::Pairs:
         params.kind = JobKind::Pairs;
         if (request.pairsFromFiles) {
-            const PairFile finds = ReadPairFile(request.findFile);
-            if (!finds.ok) {
-                PrintError(finds.error);
+            // The finds first: a replacement file is not read when they fail.
+            const auto read = [](const QString &path, QStringList &lines) {
+                const PairFile file = ReadPairFile(path);
+                if (!file.ok)
+                    PrintError(file.error);
+                lines = file.lines;
+                return file.ok;
+            };
+            if (!read(request.findFile, params.findList)
+                || !read(request.replacementFile, params.replacementList))
                 return ExitRefused;
-            }
-            const PairFile replacements = ReadPairFile(request.replacementFile);
-            if (!replacements.ok) {
-                PrintError(replacements.error);
-                return ExitRefused;
-            }
-            params.findList = finds.lines;
-            params.replacementList = replacements.lines;
         } else {
             params.findList = request.pairFinds;
             params.replacementList = request.pairReplacements;
