@@ -34,16 +34,7 @@ using namespace enginetest;
 
 namespace {
 
-std::string Native(const QString &path)
-{
-    return EncodeNativePath(path);
-}
-
 #ifdef _WIN32
-std::wstring WideOf(const QString &path)
-{
-    return QDir::toNativeSeparators(path).toStdWString();
-}
 
 // By wide names as given, for names that no QString path would keep.
 bool MakeWide(const std::wstring &path, bool folder = false)

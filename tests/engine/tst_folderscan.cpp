@@ -23,10 +23,6 @@ using namespace enginetest;
 namespace {
 
 #ifdef _WIN32
-std::wstring WideOf(const QString &path)
-{
-    return QDir::toNativeSeparators(path).toStdWString();
-}
 
 // Hidden on Windows is an attribute, not a leading dot.
 bool MakeHidden(const QString &path)
@@ -453,11 +449,6 @@ void FolderScanTest::stopQuestionEndsScanEarly()
 }
 
 namespace {
-
-std::string Native(const QString &path)
-{
-    return EncodeNativePath(path);
-}
 
 // A path as a pass shows it: with the system's own separators.
 QString Shown(const QString &path)

@@ -31,16 +31,7 @@ using namespace enginetest;
 
 namespace {
 
-std::string Native(const QString &path)
-{
-    return EncodeNativePath(path);
-}
-
 #ifdef _WIN32
-std::wstring WideOf(const QString &path)
-{
-    return QDir::toNativeSeparators(path).toStdWString();
-}
 
 bool MakeHidden(const QString &path)
 {

@@ -15,6 +15,7 @@
 #include <QList>
 
 #include <functional>
+#include <string>
 
 namespace enginetest {
 
@@ -114,6 +115,17 @@ inline QByteArray NativeBytes(const QString &path)
 inline QString FromNativeBytes(const QByteArray &path)
 {
     return DecodeNativePath(path.toStdString());
+}
+
+inline std::string Native(const QString &path)
+{
+    return EncodeNativePath(path);
+}
+
+// The path as Windows' wide functions take it, with its own separators.
+inline std::wstring WideOf(const QString &path)
+{
+    return QDir::toNativeSeparators(path).toStdWString();
 }
 
 // The rename report of these old paths as a pass writes it: native
